@@ -1,0 +1,32 @@
+#include "plugin/drill_interpreter.h"
+
+#include "plugin/host_calls.h"
+#include "plugin/library_folder.h"
+
+namespace ncdrill {
+namespace {
+
+const char* NameOrDefault(const char* name, const char* fallback) noexcept {
+  return name != nullptr && name[0] != '\0' ? name : fallback;
+}
+
+}  // namespace
+
+void DrillInterpreter::SetUp(const char* definitionFileName, const char* tableFileName) {
+  definitionFileName_ = NameOrDefault(definitionFileName, kDefaultDefinitionFileName);
+  tableFileName_ = NameOrDefault(tableFileName, kDefaultTableFileName);
+  folder_ = LibraryFolder();
+  // Names are appended as they stand, even absolute ones.
+  {
+    const std::string definitionPath = folder_ + definitionFileName_;
+    CallPutDefinitionPath(host, definitionPath.c_str());
+  }
+  const std::string tablePath = folder_ + tableFileName_;
+  table_.Load(tablePath.c_str());
+}
+
+bool DrillInterpreter::InterpretBlock(const char* /*text*/, std::int32_t /*length*/) {
+  return false;
+}
+
+}  // namespace ncdrill

@@ -1,0 +1,20 @@
+// The plug-in's one exported function.
+#include <memory>
+#include <new>
+
+#include "ncdrill/ncdrill.h"
+#include "plugin/drill_interpreter.h"
+
+extern "C" NCDRILL_EXPORT Interpreter* GetInterpreter(HostCallbacks* host,
+                                                      const char* definitionFileName,
+                                                      const char* tableFileName) {
+  std::unique_ptr<ncdrill::DrillInterpreter> interpreter(new (std::nothrow)
+                                                             ncdrill::DrillInterpreter(host));
+  if (!interpreter) return nullptr;
+  try {
+    interpreter->SetUp(definitionFileName, tableFileName);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  return interpreter.release();
+}

@@ -1,0 +1,174 @@
+#include "table/definition_table.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <utility>
+
+namespace ncdrill {
+namespace {
+
+bool IsAtolSpace(char c) noexcept {
+  return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r';
+}
+
+bool IsDigit(char c) noexcept { return c >= '0' && c <= '9'; }
+
+// Characters the name search steps over: a line such as "12.5, A B" names
+// "A B".
+bool IsNameLead(char c) noexcept {
+  return c == ' ' || c == '+' || c == ',' || c == '-' || c == '.' || IsDigit(c);
+}
+
+}  // namespace
+
+std::string_view TextBeforeNul(std::string_view line) noexcept {
+  const void* nul = std::memchr(line.data(), '\0', line.size());
+  if (nul == nullptr) return line;
+  return line.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - line.data()));
+}
+
+std::int32_t ParseLineNumber(std::string_view line) noexcept {
+  std::size_t i = 0;
+  while (i < line.size() && IsAtolSpace(line[i])) ++i;
+  bool negative = false;
+  if (i < line.size() && (line[i] == '+' || line[i] == '-')) {
+    negative = line[i] == '-';
+    ++i;
+  }
+  // Magnitudes past 2^31 all clamp alike, so stop counting there.
+  constexpr std::uint64_t kCap = std::uint64_t{1} << 31;
+  std::uint64_t magnitude = 0;
+  for (; i < line.size() && IsDigit(line[i]); ++i) {
+    if (magnitude <= kCap) magnitude = magnitude * 10 + static_cast<std::uint64_t>(line[i] - '0');
+  }
+  if (negative) {
+    return magnitude >= kCap ? std::numeric_limits<std::int32_t>::min()
+                             : -static_cast<std::int32_t>(magnitude);
+  }
+  return magnitude >= kCap ? std::numeric_limits<std::int32_t>::max()
+                           : static_cast<std::int32_t>(magnitude);
+}
+
+std::string_view ParseLineName(std::string_view line) noexcept {
+  std::size_t i = 0;
+  while (i < line.size() && IsNameLead(line[i])) ++i;
+  return line.substr(i);
+}
+
+LineKind ClassifyLine(std::string_view line) noexcept {
+  if (line.empty() || line[0] == '\0') return LineKind::kEmpty;
+  if (line[0] == '#') return LineKind::kComment;
+  return LineKind::kTaken;
+}
+
+TableLineReader::TableLineReader(const char* path) noexcept {
+  if (path != nullptr) fd_ = ::open(path, O_RDONLY | O_CLOEXEC);
+}
+
+TableLineReader::~TableLineReader() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void TableLineReader::Fill() noexcept {
+  pos_ = 0;
+  end_ = 0;
+  for (;;) {
+    const ssize_t got = ::read(fd_, buffer_, sizeof buffer_);
+    if (got > 0) {
+      end_ = static_cast<std::size_t>(got);
+      return;
+    }
+    if (got < 0 && errno == EINTR) continue;
+    done_ = true;  // end of file or a read error: keep what was taken
+    return;
+  }
+}
+
+int TableLineReader::Peek() noexcept {
+  if (pos_ == end_) {
+    if (done_ || fd_ < 0) return -1;
+    Fill();
+    if (pos_ == end_) return -1;
+  }
+  return static_cast<unsigned char>(buffer_[pos_]);
+}
+
+bool TableLineReader::Next(TableLine& line) noexcept {
+  if (fd_ < 0) return false;
+  std::size_t length = 0;
+  bool overLong = false;
+  bool sawAnything = false;
+  for (;;) {
+    int c = Peek();
+    if (c < 0) break;
+    sawAnything = true;
+    ++pos_;
+    if (c == '\n') break;
+    if (c == '\r') {
+      // A carriage return is part of the line end only right before a line feed.
+      if (Peek() == '\n') {
+        ++pos_;
+        break;
+      }
+    }
+    if (length == kMaxTableLine) {
+      overLong = true;
+      break;
+    }
+    line_[length++] = static_cast<char>(c);
+  }
+  if (!sawAnything) {
+    done_ = true;
+    pos_ = end_;
+    return false;
+  }
+  if (overLong) {
+    // Like a failed getline: the cut line is taken, nothing after it is read.
+    ::close(fd_);
+    fd_ = -1;
+  }
+  line.text = std::string_view(line_, length);
+  line.lineNumber = ++lineNumber_;
+  line.overLong = overLong;
+  return true;
+}
+
+std::vector<TableEntry> ReadTableEntries(const char* path) {
+  std::vector<TableEntry> entries;
+  ForEachTableLine(path, [&entries](const TableLine& line) {
+    if (ClassifyLine(line.text) != LineKind::kTaken) return;
+    const std::string_view text = TextBeforeNul(line.text);
+    const std::string_view name = ParseLineName(text);
+    entries.push_back(TableEntry{std::string(name), ParseLineNumber(text)});
+  });
+  return entries;
+}
+
+void DefinitionTable::Load(const char* path) {
+  std::vector<TableEntry> entries = ReadTableEntries(path);
+  std::vector<ChainRecord> records(entries.size(), ChainRecord{0, 0.0f, nullptr});
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    records[i].number = entries[i].number;
+    records[i].next = i + 1 < records.size() ? &records[i + 1] : &terminalRecord_;
+  }
+  entries_ = std::move(entries);
+  records_ = std::move(records);  // moving a vector keeps its elements where they are
+  terminalRecord_ = ChainRecord{0, 0.0f, nullptr};
+}
+
+std::int32_t FindSlot(const std::vector<TableEntry>& entries, std::int32_t request) noexcept {
+  std::int32_t best = -1;
+  for (const TableEntry& entry : entries) {
+    const std::int32_t n = entry.number;
+    if (n <= best || n > request) continue;
+    if (n == request) return request;
+    best = n;
+  }
+  return best;
+}
+
+}  // namespace ncdrill

@@ -1,0 +1,155 @@
+// The table reader and FindSlot, tested directly on the reader: the host
+// sees the table only through drill blocks, which the trigger tests cover.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+#include <vector>
+
+#include "plugin_host.h"
+#include "table/definition_table.h"
+
+namespace ncdrill {
+namespace {
+
+using ncdrill_test::TempFolder;
+
+std::vector<TableEntry> Read(std::string_view bytes) {
+  TempFolder folder;
+  folder.Write("t.txt", bytes);
+  return ReadTableEntries((folder.path() + "t.txt").c_str());
+}
+
+struct Expected {
+  std::int32_t number;
+  std::string name;
+};
+
+void ExpectEntries(const std::vector<TableEntry>& got, const std::vector<Expected>& want) {
+  ASSERT_EQ(got.size(), want.size());
+  for (std::size_t i = 0; i < want.size(); ++i) {
+    EXPECT_EQ(got[i].number, want[i].number) << "entry " << i;
+    EXPECT_EQ(got[i].name, want[i].name) << "entry " << i;
+  }
+}
+
+TEST(TableReader, TakesNumberAndNameOfEveryLineInFileOrder) {
+  ExpectEntries(Read("301 G81\n"
+                     "  12.5, A B \n"
+                     "81G81\n"
+                     "G83\n"
+                     "7\n"
+                     "-1 X\n"
+                     "\t5 Y\n"
+                     "   \n"
+                     "+-3 Z\n"
+                     "301 G81\n"),
+                {{301, "G81"},
+                 {12, "A B "},
+                 {81, "G81"},
+                 {0, "G83"},
+                 {7, ""},
+                 {-1, "X"},
+                 {5, "\t5 Y"},
+                 {0, ""},
+                 {0, "Z"},
+                 {301, "G81"}});
+}
+
+TEST(TableReader, SkipsCommentsInFirstColumnAndEmptyLines) {
+  ExpectEntries(Read("# comment\n\n #x\n#\n\n5 A\n"), {{0, "#x"}, {5, "A"}});
+}
+
+TEST(TableReader, NulEndsTheLineTextAndALeadingNulMakesItEmpty) {
+  ExpectEntries(Read(std::string("\0 9 X\n12 G8\0 1\n3\0\n", 18)), {{12, "G8"}, {3, ""}});
+}
+
+TEST(TableReader, LineEnds) {
+  // CR LF ends a line; any other CR is an ordinary character; a last line
+  // without a line end is taken, a lone CR at the very end included.
+  ExpectEntries(Read("1 A\r\n2 B\rC\r\n3 D\r\r\n4 E\r"),
+                {{1, "A"}, {2, "B\rC"}, {3, "D\r"}, {4, "E\r"}});
+  ExpectEntries(Read("1 A"), {{1, "A"}});
+  ExpectEntries(Read(""), {});
+}
+
+TEST(TableReader, LinesOf254CharactersAreTakenWholeAndReadingGoesOn) {
+  const std::string name(250, 'N');
+  const std::string line = "12 " + name + "x";  // 254 characters
+  ASSERT_EQ(line.size(), kMaxTableLine);
+  ExpectEntries(Read(line + "\n" + line + "\r\n" + "7 Z\n"),
+                {{12, name + "x"}, {12, name + "x"}, {7, "Z"}});
+  ExpectEntries(Read(line), {{12, name + "x"}});
+}
+
+TEST(TableReader, ALongerLineIsCutTo254AndEndsTheReading) {
+  const std::string name(300, 'L');
+  ExpectEntries(Read("1 A\n9 " + name + "\n2 B\n"), {{1, "A"}, {9, name.substr(0, 252)}});
+  // A CR that is not part of the line end counts toward the limit.
+  const std::string line254(254, 'x');
+  ExpectEntries(Read(line254 + "\rx\n2 B\n"), {{0, line254}});
+  // NUL bytes count toward the limit as well.
+  ExpectEntries(Read("5 X" + std::string(300, '\0') + "\n2 B\n"), {{5, "X"}});
+}
+
+TEST(TableReader, NumbersSaturateAtTheInt32Range) {
+  ExpectEntries(Read("2147483647 A\n2147483648 B\n-2147483648 C\n-2147483649 D\n"
+                     "99999999999999999999999 E\n\v\f\r+42 F\n"),
+                {{INT32_MAX, "A"},
+                 {INT32_MAX, "B"},
+                 {INT32_MIN, "C"},
+                 {INT32_MIN, "D"},
+                 {INT32_MAX, "E"},
+                 {42, "\v\f\r+42 F"}});
+}
+
+TEST(TableReader, AFileThatCannotBeReadGivesAnEmptyTable) {
+  TempFolder folder;
+  EXPECT_TRUE(ReadTableEntries((folder.path() + "missing.txt").c_str()).empty());
+  EXPECT_TRUE(ReadTableEntries(folder.path().c_str()).empty());  // a folder
+  EXPECT_TRUE(ReadTableEntries(nullptr).empty());
+}
+
+TEST(DefinitionTableLoad, LinksOneRecordPerEntryEndingWithTheTerminalRecord) {
+  TempFolder folder;
+  folder.Write("t.txt", "301\n# c\n302\n81 G81\n");
+  DefinitionTable table;
+  table.Load((folder.path() + "t.txt").c_str());
+  std::vector<std::int32_t> numbers;
+  const ChainRecord* last = nullptr;
+  for (const ChainRecord* r = table.firstRecord(); r != nullptr; r = r->next) {
+    numbers.push_back(r->number);
+    EXPECT_EQ(r->value, 0.0f);
+    last = r;
+  }
+  EXPECT_EQ(numbers, (std::vector<std::int32_t>{301, 302, 81, 0}));
+  EXPECT_EQ(last, &table.terminalRecord());
+
+  DefinitionTable empty;
+  empty.Load((folder.path() + "missing.txt").c_str());
+  EXPECT_EQ(empty.firstRecord(), &empty.terminalRecord());
+  EXPECT_EQ(empty.firstRecord()->next, nullptr);
+}
+
+std::vector<TableEntry> Numbers(std::initializer_list<std::int32_t> numbers) {
+  std::vector<TableEntry> entries;
+  for (std::int32_t n : numbers) entries.push_back(TableEntry{"", n});
+  return entries;
+}
+
+TEST(FindSlot, GivesTheLargestNumberFromZeroToTheRequest) {
+  const auto table = Numbers({200, 0, 100});
+  EXPECT_EQ(FindSlot(table, 150), 100);
+  EXPECT_EQ(FindSlot(table, 99), 0);
+  EXPECT_EQ(FindSlot(table, 200), 200);
+  EXPECT_EQ(FindSlot(table, 999), 200);
+  EXPECT_EQ(FindSlot(table, -1), -1);
+  EXPECT_EQ(FindSlot(Numbers({100}), 50), -1);
+  EXPECT_EQ(FindSlot(Numbers({-5}), -5), -1);
+  EXPECT_EQ(FindSlot(Numbers({-1, 3}), -1), -1);
+  EXPECT_EQ(FindSlot(Numbers({INT32_MAX, 7}), INT32_MAX), INT32_MAX);
+  EXPECT_EQ(FindSlot(Numbers({}), 5), -1);
+}
+
+}  // namespace
+}  // namespace ncdrill
