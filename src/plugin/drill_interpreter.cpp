@@ -1,5 +1,9 @@
 #include "plugin/drill_interpreter.h"
 
+#include <string_view>
+
+#include "interpret/block_scanner.h"
+
 #include "plugin/host_calls.h"
 #include "plugin/library_folder.h"
 
@@ -25,8 +29,12 @@ void DrillInterpreter::SetUp(const char* definitionFileName, const char* tableFi
   table_.Load(tablePath.c_str());
 }
 
-bool DrillInterpreter::InterpretBlock(const char* /*text*/, std::int32_t /*length*/) {
-  return false;
+bool DrillInterpreter::InterpretBlock(const char* text, std::int32_t length) {
+  // The host's buffer is only read, never copied: `block` is the working copy.
+  const std::string_view block = ExaminedBlock(text, length);
+  const bool result = ScanBlock(block, table_, selections_, unitsInch_);
+  // The drill-block trigger will run here, on the same block.
+  return result;
 }
 
 }  // namespace ncdrill

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "interpret/selection_store.h"
 #include "ncdrill/ncdrill.h"
 #include "table/definition_table.h"
 
@@ -27,6 +28,8 @@ class DrillInterpreter final : public Interpreter {
   bool InterpretBlock(const char* text, std::int32_t length) override;
 
  private:
+  bool unitsInch_ = false;
+  SelectionStore selections_;
   DefinitionTable table_;
   std::string folder_;
   std::string definitionFileName_;

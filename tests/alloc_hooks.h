@@ -1,0 +1,23 @@
+// Replacements of the global allocation functions for the test programs that
+// link alloc_hooks.cpp. The plug-in, loaded into such a program, allocates
+// through them too, so tests can count its allocations or make one fail.
+#ifndef NCDRILL_TESTS_ALLOC_HOOKS_H
+#define NCDRILL_TESTS_ALLOC_HOOKS_H
+
+#include <cstddef>
+
+namespace ncdrill_test {
+
+// Allocations made through operator new (any form) since the program started.
+std::size_t AllocationCount();
+
+// Makes the k-th allocation from now fail (k = 1 is the next one); 0 disarms.
+// A failing throwing new throws std::bad_alloc, a nothrow new returns null.
+void FailAllocation(std::size_t k);
+
+// True when the armed failure has happened.
+bool AllocationFailed();
+
+}  // namespace ncdrill_test
+
+#endif
