@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "interpret/block_scanner.h"
+#include "interpret/drill_trigger.h"
 
 #include "plugin/host_calls.h"
 #include "plugin/library_folder.h"
@@ -33,7 +34,9 @@ bool DrillInterpreter::InterpretBlock(const char* text, std::int32_t length) {
   // The host's buffer is only read, never copied: `block` is the working copy.
   const std::string_view block = ExaminedBlock(text, length);
   const bool result = ScanBlock(block, table_, selections_, unitsInch_);
-  // The drill-block trigger will run here, on the same block.
+  if (const TableEntry* trigger = FindTrigger(block, table_.entries())) {
+    DeliverDrillBlock(*trigger, unitsInch_, table_, selections_, host);
+  }
   return result;
 }
 
