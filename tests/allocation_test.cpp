@@ -67,9 +67,9 @@ TEST(Allocations, NoneInSteadyStateWithDrillBlocks) {
   LoadedPlugin plugin(folder.path());
   CountingHost host;
   std::unique_ptr<Interpreter> interpreter(plugin.Create(&host.table));
-  const std::string program[] = {"N1 G21", "T7 M9", "G81 X10 Y20 Z-5 R2 F100", "X30",
-                                 "T12 M6", "G83 Z-9 Q2", "G80", "(T5 comment)",
-                                 "T16383 M9 G20", "G81", BlockOf256(), "T1 T2 G52"};
+  const std::string program[] = {
+      "N1 G21", "T7 M9",        "G81 X10 Y20 Z-5 R2 F100", "X30", "T12 M6",     "G83 Z-9 Q2",
+      "G80",    "(T5 comment)", "T16383 M9 G20",           "G81", BlockOf256(), "T1 T2 G52"};
   for (const std::string& b : program) AllocationsFor(*interpreter, b);  // warm up
   std::size_t total = 0;
   for (int round = 0; round < 5; ++round) {

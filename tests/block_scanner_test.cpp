@@ -18,12 +18,12 @@ using ncdrill_test::TempFolder;
 
 TEST(InterpretBlockResult, TrueForAnAcceptedToolRequestOrG52) {
   Session session("0\n100\n200\n");
-  for (const char* block : {"T12", "T12 (A)", "T5 M9", "M90 T3", "N10 T0", "T16384 M9",
-                            "G52", "G520 X1", "(A) G52", "t5 G52"}) {
+  for (const char* block : {"T12", "T12 (A)", "T5 M9", "M90 T3", "N10 T0", "T16384 M9", "G52",
+                            "G520 X1", "(A) G52", "t5 G52"}) {
     EXPECT_TRUE(session.Block(block)) << block;
   }
-  for (const char* block : {"", "(A) T12", "TA T5", "t5", "T", "X1 T", "G5 2", "G81 X10",
-                            "T(1)", "M9"}) {
+  for (const char* block :
+       {"", "(A) T12", "TA T5", "t5", "T", "X1 T", "G5 2", "G81 X10", "T(1)", "M9"}) {
     EXPECT_FALSE(session.Block(block)) << block;
   }
 }
@@ -32,9 +32,9 @@ TEST(InterpretBlockResult, ExaminesExactlyLengthCharacters) {
   Session session("1\n");
   Interpreter& interpreter = session.interpreter();
   const char buffer[] = "X1 T5 G52";
-  EXPECT_FALSE(interpreter.InterpretBlock(buffer, 3));   // "X1 "
-  EXPECT_FALSE(interpreter.InterpretBlock(buffer, 4));   // "X1 T": no digit after the T
-  EXPECT_TRUE(interpreter.InterpretBlock(buffer, 5));    // "X1 T5"
+  EXPECT_FALSE(interpreter.InterpretBlock(buffer, 3));        // "X1 "
+  EXPECT_FALSE(interpreter.InterpretBlock(buffer, 4));        // "X1 T": no digit after the T
+  EXPECT_TRUE(interpreter.InterpretBlock(buffer, 5));         // "X1 T5"
   EXPECT_FALSE(interpreter.InterpretBlock("X1\0T5 G52", 9));  // a NUL ends the block
   EXPECT_FALSE(interpreter.InterpretBlock(nullptr, 0));
   EXPECT_FALSE(interpreter.InterpretBlock(nullptr, 5));
@@ -115,10 +115,10 @@ TEST_F(Scanner, UnitsFollowOnlyTheFirstG2) {
     bool inchBefore;
     bool inchAfter;
   } cases[] = {
-      {"G20", false, true},         {"G21", true, false},        {"X1 G20", false, true},
-      {"G200", false, false},       {"G210", true, true},        {"G2 X1 G20", false, false},
-      {"G2", false, false},         {"G22 G20", false, false},   {"G20X1", false, true},
-      {"G21.5", true, false},       {"G20 G21", false, true},    {"G17 G2 X1", true, true},
+      {"G20", false, true},   {"G21", true, false},      {"X1 G20", false, true},
+      {"G200", false, false}, {"G210", true, true},      {"G2 X1 G20", false, false},
+      {"G2", false, false},   {"G22 G20", false, false}, {"G20X1", false, true},
+      {"G21.5", true, false}, {"G20 G21", false, true},  {"G17 G2 X1", true, true},
   };
   for (const auto& c : cases) {
     inch_ = c.inchBefore;

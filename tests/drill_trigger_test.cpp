@@ -48,7 +48,7 @@ TEST(DrillBlock, RoadOfOneDrillBlock) {
   EXPECT_FALSE(s.Block("G81 Z-5"));
   const std::vector<Event> events = BlockEvents(s);
   ASSERT_EQ(Kinds(events), (std::vector<Event::Kind>{Event::kRecordChain, Event::kLabelledList,
-                                                      Event::kEndBlock}));
+                                                     Event::kEndBlock}));
   EXPECT_EQ(events[0].chain, (Chain{{301, 0.0f}, {302, 0.0f}, {81, 127.0f}, {-81, 0.0f}}));
   EXPECT_EQ(events[1].text, "Drill block");
   EXPECT_EQ(events[1].selections, (List{{301, 301}, {302, 302}}));
@@ -86,17 +86,19 @@ TEST(DrillBlock, RecordsAndListKeepTheirAddresses) {
 
 TEST(DrillBlock, ValuesMarkRequestedNumbersAndSlotsInCurrentUnits) {
   Session s("100\n150\n200\n300\n9 D\n");
-  s.Block("T150");   // requested 150, slot 150
-  s.Block("T250");   // requested 250, slot 200
+  s.Block("T150");  // requested 150, slot 150
+  s.Block("T250");  // requested 250, slot 200
   s.Block("D");
-  EXPECT_EQ(LastChain(s).chain,
-            (Chain{{100, 127.0f}, {150, 0.0f}, {200, 0.0f}, {300, 127.0f}, {9, 127.0f}, {-9, 0.0f}}));
+  EXPECT_EQ(
+      LastChain(s).chain,
+      (Chain{{100, 127.0f}, {150, 0.0f}, {200, 0.0f}, {300, 127.0f}, {9, 127.0f}, {-9, 0.0f}}));
   s.Block("G20 D");  // the units step runs before the trigger
   EXPECT_EQ(LastChain(s).chain,
             (Chain{{100, 5.0f}, {150, 5.0f}, {200, 5.0f}, {300, 5.0f}, {9, 5.0f}, {-9, 0.0f}}));
   s.Block("T100 D G21");  // a request in the triggering block counts
-  EXPECT_EQ(LastChain(s).chain,
-            (Chain{{100, 0.0f}, {150, 127.0f}, {200, 127.0f}, {300, 127.0f}, {9, 127.0f}, {-9, 0.0f}}));
+  EXPECT_EQ(
+      LastChain(s).chain,
+      (Chain{{100, 0.0f}, {150, 127.0f}, {200, 127.0f}, {300, 127.0f}, {9, 127.0f}, {-9, 0.0f}}));
   EXPECT_EQ(LastList(s), (List{{100, 100}}));
 }
 
@@ -134,9 +136,10 @@ constexpr std::int32_t kNone = 12345;
 
 TEST(DrillBlock, OnlyTheFirstOccurrenceOfANameIsLookedAt) {
   Session s("8 G8\n81 G81\n2 X\n3 X1\n");
-  EXPECT_EQ(Triggers(s, {"G81 X0", "G81.5", "G81,", "G81-", "G81+", "G81 ", "X10 X", "AX1 Y",
-                         "(G81)", "N1 G81", "G8"}),
-            (std::vector<std::int32_t>{-81, kNone, kNone, kNone, kNone, -81, kNone, -3, -81, -81, -8}));
+  EXPECT_EQ(
+      Triggers(s, {"G81 X0", "G81.5", "G81,", "G81-", "G81+", "G81 ", "X10 X", "AX1 Y", "(G81)",
+                   "N1 G81", "G8"}),
+      (std::vector<std::int32_t>{-81, kNone, kNone, kNone, kNone, -81, kNone, -3, -81, -81, -8}));
 }
 
 TEST(DrillBlock, TableOrderDecidesBetweenNames) {
@@ -175,7 +178,8 @@ TEST(DrillBlock, NullSlotsAreSkippedAndTheOthersStillCalled) {
   Session s("1 G81\n");
   s.host().table()->putRecordChain = nullptr;
   s.Block("T1 G81");
-  EXPECT_EQ(Kinds(BlockEvents(s)), (std::vector<Event::Kind>{Event::kLabelledList, Event::kEndBlock}));
+  EXPECT_EQ(Kinds(BlockEvents(s)),
+            (std::vector<Event::Kind>{Event::kLabelledList, Event::kEndBlock}));
   s.host().table()->putLabelledList = nullptr;
   s.host().table()->endBlock = nullptr;
   s.Block("T1 G81");
@@ -190,8 +194,9 @@ TEST(DrillBlock, ContextAndSlotsAreReadAtEachCall) {
   s.host().table()->context = &other;  // every callback now records into `other`
   s.Block("G81");
   EXPECT_EQ(BlockEvents(s).size(), 0u);
-  EXPECT_EQ(Kinds(other.events()), (std::vector<Event::Kind>{Event::kRecordChain, Event::kLabelledList,
-                                                             Event::kEndBlock}));
+  EXPECT_EQ(
+      Kinds(other.events()),
+      (std::vector<Event::Kind>{Event::kRecordChain, Event::kLabelledList, Event::kEndBlock}));
 }
 
 TEST(DrillBlock, ReentrantCallsKeepMemoryValidAndTheOuterBlockEmptiesTheList) {

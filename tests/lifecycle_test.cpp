@@ -93,8 +93,7 @@ TEST(GetInterpreter, ALinkedFolderIsNotResolved) {
   fs::create_directory_symlink(root.path() + "real", root.path() + "linked");
   root.Write("real/VONDRIX_4.txt", "1 G81\n");
   LoadedPlugin plugin(root.path() + "real/", root.path() + "linked/ncdrill.so");
-  EXPECT_EQ(PathsAtCreation(plugin, nullptr, nullptr),
-            Paths{root.path() + "linked/VONDRIX_4.xml"});
+  EXPECT_EQ(PathsAtCreation(plugin, nullptr, nullptr), Paths{root.path() + "linked/VONDRIX_4.xml"});
 }
 
 TEST(GetInterpreter, WorksWithoutATableFile) {

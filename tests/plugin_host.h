@@ -63,8 +63,8 @@ struct Event {
   explicit Event(Kind k) : kind(k) {}
   Kind kind;
   void* context = nullptr;
-  std::string text;  // path or label
-  const void* address = nullptr;  // first record or list object
+  std::string text;                                   // path or label
+  const void* address = nullptr;                      // first record or list object
   std::vector<std::pair<std::int32_t, float>> chain;  // every record, terminal one last
   std::vector<const ChainRecord*> recordAddresses;
   std::vector<Selection> selections;

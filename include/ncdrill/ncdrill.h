@@ -116,8 +116,7 @@ typedef void (*PutDefinitionPathFn)(void* context, const char* path);
 // Hands over the tool requests of a drill block, with the label
 // "Drill block". `label` and `list` are valid during the call; the nodes
 // until endBlock returns.
-typedef void (*PutLabelledListFn)(void* context, const char* label,
-                                  const SelectionList* list);
+typedef void (*PutLabelledListFn)(void* context, const char* label, const SelectionList* list);
 }
 
 // The host's table of pointer-sized slots. The plug-in reads context and the
@@ -127,16 +126,16 @@ typedef void (*PutLabelledListFn)(void* context, const char* label,
 //
 // Owner: the host, which keeps it in place for the interpreter's lifetime.
 struct HostCallbacks {
-  void* slot0;                               // slot 0: not used by the plug-in
-  void* context;                             // slot 1: first argument of every callback
-  void* slots2to28[27];                      // slots 2-28: not used by the plug-in
-  EndBlockFn endBlock;                       // slot 29
-  void* slots30to35[6];                      // slots 30-35: not used by the plug-in
-  PutRecordChainFn putRecordChain;           // slot 36
-  void* slot37;                              // slot 37: not used by the plug-in
-  PutDefinitionPathFn putDefinitionPath;     // slot 38
-  void* slot39;                              // slot 39: not used by the plug-in
-  PutLabelledListFn putLabelledList;         // slot 40
+  void* slot0;                            // slot 0: not used by the plug-in
+  void* context;                          // slot 1: first argument of every callback
+  void* slots2to28[27];                   // slots 2-28: not used by the plug-in
+  EndBlockFn endBlock;                    // slot 29
+  void* slots30to35[6];                   // slots 30-35: not used by the plug-in
+  PutRecordChainFn putRecordChain;        // slot 36
+  void* slot37;                           // slot 37: not used by the plug-in
+  PutDefinitionPathFn putDefinitionPath;  // slot 38
+  void* slot39;                           // slot 39: not used by the plug-in
+  PutLabelledListFn putLabelledList;      // slot 40
 };
 
 // ---------------------------------------------------------------------------
@@ -194,13 +193,11 @@ extern "C" {
 // call took is kept). A missing or unreadable table file gives an interpreter
 // with an empty table, which never delivers a drill block. Safe to call from
 // several threads at once.
-NCDRILL_EXPORT Interpreter* GetInterpreter(HostCallbacks* host,
-                                           const char* definitionFileName,
+NCDRILL_EXPORT Interpreter* GetInterpreter(HostCallbacks* host, const char* definitionFileName,
                                            const char* tableFileName);
 
 // The type to cast dlsym(handle, "GetInterpreter") to.
-typedef Interpreter* (*GetInterpreterFn)(HostCallbacks* host,
-                                         const char* definitionFileName,
+typedef Interpreter* (*GetInterpreterFn)(HostCallbacks* host, const char* definitionFileName,
                                          const char* tableFileName);
 }
 
@@ -233,8 +230,7 @@ static_assert(offsetof(SelectionNode, next) == 0, "SelectionNode::next");
 static_assert(offsetof(SelectionNode, prev) == kWord, "SelectionNode::prev");
 static_assert(offsetof(SelectionNode, selection) + offsetof(Selection, slot) == 2 * kWord,
               "SelectionNode slot");
-static_assert(offsetof(SelectionNode, selection) + offsetof(Selection, requested) ==
-                  2 * kWord + 4,
+static_assert(offsetof(SelectionNode, selection) + offsetof(Selection, requested) == 2 * kWord + 4,
               "SelectionNode requested");
 static_assert(sizeof(SelectionNode) == (kWord == 8 ? 24u : 16u), "SelectionNode size");
 

@@ -38,7 +38,8 @@ std::string_view ExaminedBlock(const char* text, std::int32_t length) noexcept {
   if (text == nullptr || length <= 0) return {};
   const auto size = static_cast<std::size_t>(length);
   const void* nul = std::memchr(text, '\0', size);
-  return std::string_view(text, nul == nullptr ? size : static_cast<std::size_t>(static_cast<const char*>(nul) - text));
+  return std::string_view(
+      text, nul == nullptr ? size : static_cast<std::size_t>(static_cast<const char*>(nul) - text));
 }
 
 std::optional<std::int32_t> FindToolRequest(std::string_view block) noexcept {
@@ -60,8 +61,8 @@ bool FollowUnits(std::string_view block, bool unitsInch) noexcept {
   return c1 == '0';
 }
 
-bool ScanBlock(std::string_view block, const DefinitionTable& table,
-               SelectionStore& selections, bool& unitsInch) noexcept {
+bool ScanBlock(std::string_view block, const DefinitionTable& table, SelectionStore& selections,
+               bool& unitsInch) noexcept {
   bool result = false;
   if (const std::optional<std::int32_t> value = FindToolRequest(block)) {
     if (Contains(block, "M9")) {

@@ -27,8 +27,8 @@ bool FollowUnits(std::string_view block, bool unitsInch) noexcept;
 // request, or an "M9" mask over 301 to 314) resolved against `table`, and
 // updates `unitsInch`. Returns true for an accepted tool request or "G52".
 // A Selection that finds no memory is dropped.
-bool ScanBlock(std::string_view block, const DefinitionTable& table,
-               SelectionStore& selections, bool& unitsInch) noexcept;
+bool ScanBlock(std::string_view block, const DefinitionTable& table, SelectionStore& selections,
+               bool& unitsInch) noexcept;
 
 }  // namespace ncdrill
 

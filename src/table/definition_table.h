@@ -26,16 +26,16 @@ constexpr std::size_t kMaxTableLine = 254;
 // How the reader took one line of the file; used by the entry reader and by
 // tools that explain a table to people.
 enum class LineKind {
-  kTaken,     // gave an entry
-  kComment,   // first character is '#'
-  kEmpty,     // empty, or starts with a NUL byte
+  kTaken,    // gave an entry
+  kComment,  // first character is '#'
+  kEmpty,    // empty, or starts with a NUL byte
 };
 
 // A line of the file as the reader saw it.
 struct TableLine {
   std::string_view text;   // the line without its line end (CR LF or LF), NUL bytes included
   std::size_t lineNumber;  // 1-based
-  bool overLong;           // the line was longer than kMaxTableLine: text is cut and reading stopped
+  bool overLong;  // the line was longer than kMaxTableLine: text is cut and reading stopped
 };
 
 // The number of a line as a 32-bit atol that clamps: leading white space
