@@ -48,12 +48,18 @@ class Scanner : public ::testing::Test {
   void Load(const std::string& table) {
     folder_.Write("t.txt", table);
     table_.Load((folder_.path() + "t.txt").c_str());
+    matcher_.Build(table_.entries());
   }
-  bool Scan(std::string_view block) { return ScanBlock(block, table_, selections_, inch_); }
+  bool Scan(std::string_view block) {
+    BlockFacts facts;
+    matcher_.Examine(block.data(), block.size(), facts);
+    return ScanBlock(block.substr(0, facts.length), facts, table_, selections_, inch_);
+  }
   std::vector<Selection> Selections() { return ReadSelectionList(selections_.list()); }
 
   TempFolder folder_;
   DefinitionTable table_;
+  BlockMatcher matcher_;
   SelectionStore selections_;
   bool inch_ = false;
 };
@@ -127,7 +133,7 @@ TEST_F(Scanner, UnitsFollowOnlyTheFirstG2) {
   }
   // A block that stops right after "G2" keeps the units.
   inch_ = true;
-  ScanBlock(std::string_view("G21", 2), table_, selections_, inch_);
+  Scan(std::string_view("G21", 2));
   EXPECT_TRUE(inch_);
 }
 

@@ -137,6 +137,10 @@ std::vector<TableEntry> Numbers(std::initializer_list<std::int32_t> numbers) {
   return entries;
 }
 
+std::int32_t FindSlot(const std::vector<TableEntry>& entries, std::int32_t request) {
+  return NumberIndex(entries).FindSlot(request);
+}
+
 TEST(FindSlot, GivesTheLargestNumberFromZeroToTheRequest) {
   const auto table = Numbers({200, 0, 100});
   EXPECT_EQ(FindSlot(table, 150), 100);

@@ -3,20 +3,11 @@
 #ifndef NCDRILL_INTERPRET_DRILL_TRIGGER_H
 #define NCDRILL_INTERPRET_DRILL_TRIGGER_H
 
-#include <string_view>
-#include <vector>
-
 #include "interpret/selection_store.h"
 #include "ncdrill/ncdrill.h"
 #include "table/definition_table.h"
 
 namespace ncdrill {
-
-// The first entry, in table order, whose name occurs in the block with its
-// first occurrence not followed by '.', ',', '-', '+' or a digit. Empty names
-// never trigger. Null when no entry triggers.
-const TableEntry* FindTrigger(std::string_view block,
-                              const std::vector<TableEntry>& entries) noexcept;
 
 // Delivers the drill block of `trigger`: stores minus its number in the
 // terminal record, sets every record's value (0.0 for a record some Selection

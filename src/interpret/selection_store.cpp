@@ -38,7 +38,7 @@ void SelectionStore::FreeChain(OwnedNode* chain) noexcept {
   }
 }
 
-bool SelectionStore::Append(Selection selection) noexcept {
+bool SelectionStore::Append(Selection selection, std::size_t markRank) noexcept {
   if (list_.count == std::numeric_limits<std::uint32_t>::max()) return false;
   OwnedNode* owned = spare_;
   if (owned != nullptr) {
@@ -49,6 +49,7 @@ bool SelectionStore::Append(Selection selection) noexcept {
     if (owned == nullptr) return false;
   }
   owned->nextOwned = nullptr;
+  owned->markRank = markRank;
   SelectionNode& node = owned->node;
   node.selection = selection;
   node.next = &sentinel_;
@@ -57,13 +58,6 @@ bool SelectionStore::Append(Selection selection) noexcept {
   sentinel_.prev = &node;
   ++list_.count;
   return true;
-}
-
-bool SelectionStore::Marks(std::int32_t number) const noexcept {
-  for (const SelectionNode* node = sentinel_.next; node != &sentinel_; node = node->next) {
-    if (node->selection.requested == number || node->selection.slot == number) return true;
-  }
-  return false;
 }
 
 void SelectionStore::Recycle(OwnedNode* owned) noexcept {

@@ -18,16 +18,22 @@ class SelectionStore {
   SelectionStore(const SelectionStore&) = delete;
   SelectionStore& operator=(const SelectionStore&) = delete;
 
-  // Appends at the end. Returns false, leaving the list as it was, when no
-  // memory is left for the node.
-  bool Append(Selection selection) noexcept;
+  // Appends at the end, with the rank of the records it marks at the next
+  // drill block. Returns false, leaving the list as it was, when no memory
+  // is left for the node.
+  bool Append(Selection selection, std::size_t markRank) noexcept;
 
   // The list object handed to the host; its address never changes.
   const SelectionList& list() const noexcept { return list_; }
   std::uint32_t size() const noexcept { return list_.count; }
 
-  // True when some Selection asks for `number` or was resolved to it.
-  bool Marks(std::int32_t number) const noexcept;
+  // Calls visit(markRank) for each Selection, in order.
+  template <typename Visit>
+  void ForEachMarkRank(Visit&& visit) const noexcept {
+    for (const SelectionNode* node = sentinel_.next; node != &sentinel_; node = node->next) {
+      visit(Owner(node)->markRank);
+    }
+  }
 
   // Brackets a hand-over of the list to the host. Until the outermost hand-over
   // ends, removed nodes are neither freed nor reused nor relinked, because the
@@ -42,8 +48,12 @@ class SelectionStore {
   struct OwnedNode {
     SelectionNode node;
     OwnedNode* nextOwned;
+    std::size_t markRank;
   };
   static OwnedNode* Owner(SelectionNode* node) noexcept;
+  static const OwnedNode* Owner(const SelectionNode* node) noexcept {
+    return reinterpret_cast<const OwnedNode*>(node);
+  }
   void RemoveAll() noexcept;
   void Recycle(OwnedNode* owned) noexcept;
   static void FreeChain(OwnedNode* chain) noexcept;

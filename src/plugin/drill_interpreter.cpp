@@ -28,14 +28,18 @@ void DrillInterpreter::SetUp(const char* definitionFileName, const char* tableFi
   }
   const std::string tablePath = folder_ + tableFileName_;
   table_.Load(tablePath.c_str());
+  matcher_.Build(table_.entries());
 }
 
 bool DrillInterpreter::InterpretBlock(const char* text, std::int32_t length) {
-  // The host's buffer is only read, never copied: `block` is the working copy.
-  const std::string_view block = ExaminedBlock(text, length);
-  const bool result = ScanBlock(block, table_, selections_, unitsInch_);
-  if (const TableEntry* trigger = FindTrigger(block, table_.entries())) {
-    DeliverDrillBlock(*trigger, unitsInch_, table_, selections_, host);
+  // The host's buffer is only read, never copied: the block is examined where it lies.
+  const std::string_view hostBlock = HostBlock(text, length);
+  BlockFacts facts;
+  matcher_.Examine(hostBlock.data(), hostBlock.size(), facts);
+  const std::string_view block = hostBlock.substr(0, facts.length);
+  const bool result = ScanBlock(block, facts, table_, selections_, unitsInch_);
+  if (facts.trigger != BlockFacts::kNone) {
+    DeliverDrillBlock(table_.entries()[facts.trigger], unitsInch_, table_, selections_, host);
   }
   return result;
 }

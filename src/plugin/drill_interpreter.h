@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "interpret/block_matcher.h"
 #include "interpret/selection_store.h"
 #include "ncdrill/ncdrill.h"
 #include "table/definition_table.h"
@@ -31,6 +32,7 @@ class DrillInterpreter final : public Interpreter {
   bool unitsInch_ = false;
   SelectionStore selections_;
   DefinitionTable table_;
+  BlockMatcher matcher_;
   std::string folder_;
   std::string definitionFileName_;
   std::string tableFileName_;

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -148,27 +149,62 @@ std::vector<TableEntry> ReadTableEntries(const char* path) {
   return entries;
 }
 
+NumberIndex::NumberIndex(const std::vector<TableEntry>& entries) {
+  sorted_.reserve(entries.size());
+  for (const TableEntry& entry : entries) sorted_.push_back(entry.number);
+  std::sort(sorted_.begin(), sorted_.end());
+  sorted_.erase(std::unique(sorted_.begin(), sorted_.end()), sorted_.end());
+  minusOneRank_ = RankOf(-1);
+}
+
+NumberIndex::Resolved NumberIndex::Resolve(std::int32_t request) const noexcept {
+  const auto above = std::upper_bound(sorted_.begin(), sorted_.end(), request);
+  if (above != sorted_.begin() && *(above - 1) >= 0) {
+    return Resolved{*(above - 1), static_cast<std::size_t>(above - 1 - sorted_.begin())};
+  }
+  return Resolved{-1, minusOneRank_};
+}
+
+std::size_t NumberIndex::RankOf(std::int32_t number) const noexcept {
+  const auto at = std::lower_bound(sorted_.begin(), sorted_.end(), number);
+  if (at == sorted_.end() || *at != number) return kAbsent;
+  return static_cast<std::size_t>(at - sorted_.begin());
+}
+
 void DefinitionTable::Load(const char* path) {
   std::vector<TableEntry> entries = ReadTableEntries(path);
+  NumberIndex index(entries);
   std::vector<ChainRecord> records(entries.size(), ChainRecord{0, 0.0f, nullptr});
+  std::vector<std::uint32_t> rankFirst(index.distinctCount() + 1, 0);
+  std::vector<std::uint32_t> recordsByRank(entries.size());
+  std::vector<std::size_t> rankOfRecord(entries.size());
   for (std::size_t i = 0; i < entries.size(); ++i) {
     records[i].number = entries[i].number;
     records[i].next = i + 1 < records.size() ? &records[i + 1] : &terminalRecord_;
+    rankOfRecord[i] = index.RankOf(entries[i].number);
+    ++rankFirst[rankOfRecord[i] + 1];
   }
+  for (std::size_t k = 1; k < rankFirst.size(); ++k) rankFirst[k] += rankFirst[k - 1];
+  std::vector<std::uint32_t> fill(rankFirst.begin(), rankFirst.end() - 1);
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    recordsByRank[fill[rankOfRecord[i]]++] = static_cast<std::uint32_t>(i);
+  }
+  std::vector<unsigned char> marks(index.distinctCount(), 0);
+  std::vector<std::uint32_t> markedRanks;
+  markedRanks.reserve(index.distinctCount());
+  // Nothing below allocates: the table changes all at once or not at all.
   entries_ = std::move(entries);
   records_ = std::move(records);  // moving a vector keeps its elements where they are
-  terminalRecord_ = ChainRecord{0, 0.0f, nullptr};
-}
-
-std::int32_t FindSlot(const std::vector<TableEntry>& entries, std::int32_t request) noexcept {
-  std::int32_t best = -1;
-  for (const TableEntry& entry : entries) {
-    const std::int32_t n = entry.number;
-    if (n <= best || n > request) continue;
-    if (n == request) return request;
-    best = n;
+  index_ = std::move(index);
+  rankFirst_ = std::move(rankFirst);
+  recordsByRank_ = std::move(recordsByRank);
+  marks_ = std::move(marks);
+  markedRanks_ = std::move(markedRanks);
+  unmarkedValue_ = 0.0f;
+  for (int bit = 0; bit < kMaskBits; ++bit) {
+    maskRequests_[bit] = index_.Resolve(kFirstMaskRequest + bit);
   }
-  return best;
+  terminalRecord_ = ChainRecord{0, 0.0f, nullptr};
 }
 
 }  // namespace ncdrill

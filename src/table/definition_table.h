@@ -66,15 +66,50 @@ bool ForEachTableLine(const char* path, OnLine&& onLine);
 // taken so far. Throws std::bad_alloc when memory runs out.
 std::vector<TableEntry> ReadTableEntries(const char* path);
 
-// The largest table number n with 0 <= n <= request, or -1 if there is
-// none. Negative table numbers never qualify.
-std::int32_t FindSlot(const std::vector<TableEntry>& entries, std::int32_t request) noexcept;
+// The table's numbers, sorted once so that a request is resolved without
+// walking the table.
+class NumberIndex {
+ public:
+  NumberIndex() noexcept = default;
+  // Throws std::bad_alloc.
+  explicit NumberIndex(const std::vector<TableEntry>& entries);
+
+  static constexpr std::size_t kAbsent = static_cast<std::size_t>(-1);
+
+  // A request resolved: its slot, and the rank (position among the distinct
+  // numbers) of the records the Selection marks at a drill block.
+  struct Resolved {
+    std::int32_t slot;
+    std::size_t markRank;  // kAbsent when it marks no record
+  };
+
+  // The slot of a request is the largest table number n with
+  // 0 <= n <= request, or -1 if there is none; negative table numbers never
+  // qualify. A Selection marks the records numbered like its request or its
+  // slot; requests are never negative, so a request in the table is its own
+  // slot and one rank says it all: the slot's, or the rank of a record
+  // numbered -1 when the slot is -1.
+  Resolved Resolve(std::int32_t request) const noexcept;
+  std::int32_t FindSlot(std::int32_t request) const noexcept { return Resolve(request).slot; }
+
+  std::size_t distinctCount() const noexcept { return sorted_.size(); }
+  // Rank of `number` among the distinct numbers, or kAbsent.
+  std::size_t RankOf(std::int32_t number) const noexcept;
+
+ private:
+  std::vector<std::int32_t> sorted_;  // distinct numbers, ascending
+  std::size_t minusOneRank_ = kAbsent;
+};
 
 // The loaded table: its entries, and the host-visible chain of one record
 // per entry ended by the terminal record. Records never move once loaded,
 // so the object is neither copied nor moved.
 class DefinitionTable {
  public:
+  // The requests an "M9" mask may make: 301 + bit for bits 0 to 13.
+  static constexpr std::int32_t kFirstMaskRequest = 301;
+  static constexpr int kMaskBits = 14;
+
   DefinitionTable() noexcept = default;
   DefinitionTable(const DefinitionTable&) = delete;
   DefinitionTable& operator=(const DefinitionTable&) = delete;
@@ -84,21 +119,64 @@ class DefinitionTable {
   void Load(const char* path);
 
   const std::vector<TableEntry>& entries() const noexcept { return entries_; }
-  std::vector<ChainRecord>& records() noexcept { return records_; }
   ChainRecord& terminalRecord() noexcept { return terminalRecord_; }
   // Where the host starts walking the chain: the first record, or the
   // terminal record when the table is empty.
   const ChainRecord* firstRecord() const noexcept {
     return records_.empty() ? &terminalRecord_ : records_.data();
   }
-  std::int32_t FindSlot(std::int32_t request) const noexcept {
-    return ncdrill::FindSlot(entries_, request);
+
+  NumberIndex::Resolved Resolve(std::int32_t request) const noexcept {
+    return index_.Resolve(request);
+  }
+  std::int32_t FindSlot(std::int32_t request) const noexcept { return index_.FindSlot(request); }
+  // Resolve(kFirstMaskRequest + bit), done at load.
+  const NumberIndex::Resolved& ResolveMaskBit(int bit) const noexcept { return maskRequests_[bit]; }
+
+  // Sets every record's value: `marked` for the records of the ranks that
+  // `forEachRank` names, `other` for all the others. `forEachRank(mark)`
+  // calls mark(rank) for each NumberIndex::Resolved::markRank to apply.
+  //
+  // Only the records whose value changes are written: those marked now or
+  // at the previous call, or all of them when `other` changed. The host only
+  // reads the records, so the result is the same as rewriting every value,
+  // at a cost that does not grow with the table.
+  template <typename ForEachRank>
+  void SetRecordValues(ForEachRank&& forEachRank, float marked, float other) noexcept {
+    if (other != unmarkedValue_) {
+      for (ChainRecord& record : records_) record.value = other;
+      unmarkedValue_ = other;
+    } else {
+      for (const std::uint32_t rank : markedRanks_) SetValueOfRank(rank, other);
+    }
+    for (const std::uint32_t rank : markedRanks_) marks_[rank] = 0;
+    markedRanks_.clear();
+    forEachRank([this, marked](std::size_t rank) {
+      if (rank == NumberIndex::kAbsent || marks_[rank] != 0) return;
+      marks_[rank] = 1;
+      markedRanks_.push_back(static_cast<std::uint32_t>(rank));  // capacity reserved at load
+      SetValueOfRank(rank, marked);
+    });
   }
 
  private:
   std::vector<TableEntry> entries_;
   std::vector<ChainRecord> records_;
   ChainRecord terminalRecord_{0, 0.0f, nullptr};
+  NumberIndex index_;
+  void SetValueOfRank(std::size_t rank, float value) noexcept {
+    for (std::uint32_t i = rankFirst_[rank]; i < rankFirst_[rank + 1]; ++i) {
+      records_[recordsByRank_[i]].value = value;
+    }
+  }
+
+  // The records of each rank: recordsByRank_[rankFirst_[k] .. rankFirst_[k + 1]).
+  std::vector<std::uint32_t> rankFirst_;
+  std::vector<std::uint32_t> recordsByRank_;
+  std::vector<unsigned char> marks_;        // by rank: marked at the latest drill block
+  std::vector<std::uint32_t> markedRanks_;  // the ranks marked at the latest drill block
+  float unmarkedValue_ = 0.0f;              // the value all unmarked records hold
+  NumberIndex::Resolved maskRequests_[kMaskBits] = {};
 };
 
 // --- implementation detail of ForEachTableLine ---

@@ -1,0 +1,229 @@
+#include "interpret/block_matcher.h"
+
+#include <cstring>
+
+#include "interpret/vector_scan.h"
+
+namespace ncdrill {
+namespace {
+
+constexpr unsigned kBuckets = 8;
+constexpr unsigned kNulBucket = 0;  // the end-of-text byte has a bucket of its own
+
+// Characters that make a name the start of a longer number or word, such as
+// "G81" inside "G81.5" or "G8" inside "G81".
+bool ContinuesNumber(unsigned char c) noexcept {
+  return c == '.' || c == ',' || c == '-' || c == '+' || (c >= '0' && c <= '9');
+}
+
+std::uint64_t EdgeKey(std::uint32_t from, unsigned char byte) noexcept {
+  return ((static_cast<std::uint64_t>(from) << 8) | byte) + 1;
+}
+
+}  // namespace
+
+void BlockMatcher::Edges::Reset(std::size_t expected) {
+  std::size_t capacity = 16;
+  while (capacity < expected * 2) capacity *= 2;
+  keys_.assign(capacity, 0);
+  targets_.assign(capacity, 0);
+  count_ = 0;
+}
+
+std::size_t BlockMatcher::Edges::Slot(std::uint64_t key) const noexcept {
+  const std::size_t mask = keys_.size() - 1;
+  std::size_t slot = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ULL) >> 24) & mask;
+  while (keys_[slot] != 0 && keys_[slot] != key) slot = (slot + 1) & mask;
+  return slot;
+}
+
+std::uint32_t BlockMatcher::Edges::Find(std::uint32_t from, unsigned char byte) const noexcept {
+  const std::size_t slot = Slot(EdgeKey(from, byte));
+  return keys_[slot] == 0 ? kNoNode : targets_[slot];
+}
+
+void BlockMatcher::Edges::Insert(std::uint32_t from, unsigned char byte, std::uint32_t to) {
+  const std::size_t slot = Slot(EdgeKey(from, byte));
+  keys_[slot] = EdgeKey(from, byte);
+  targets_[slot] = to;
+  ++count_;
+}
+
+std::uint32_t BlockMatcher::Insert(const std::string& pattern) {
+  std::uint32_t node = 0;
+  for (const char c : pattern) {
+    const auto byte = static_cast<unsigned char>(c);
+    std::uint32_t next = edges_.Find(node, byte);
+    if (next == kNoNode) {
+      next = static_cast<std::uint32_t>(nodes_.size());
+      nodes_.emplace_back();
+      edges_.Insert(node, byte, next);
+    }
+    node = next;
+  }
+  return node;
+}
+
+void BlockMatcher::AddPrefix(unsigned char first, int second) {
+  if (bucketOf_[first] == 0) {
+    // Each first byte keeps one bucket, so its second bytes sharpen the filter;
+    // the NUL bucket accepts any second byte and is not shared.
+    bucketOf_[first] = static_cast<std::uint8_t>(
+        1 + (first == 0 ? kNulBucket : 1 + nextBucket_++ % (kBuckets - 1)));
+  }
+  const auto bit = static_cast<std::uint8_t>(1u << (bucketOf_[first] - 1));
+  for (int lane = 0; lane < 32; lane += 16) {
+    prefixes_.low1[lane + (first & 15)] |= bit;
+    prefixes_.high1[lane + (first >> 4)] |= bit;
+    for (int nibble = 0; nibble < 16; ++nibble) {
+      const bool any = second < 0;
+      if (any || nibble == (second & 15)) prefixes_.low2[lane + nibble] |= bit;
+      if (any || nibble == (second >> 4)) prefixes_.high2[lane + nibble] |= bit;
+    }
+  }
+}
+
+void BlockMatcher::Build(const std::vector<TableEntry>& entries) {
+  std::size_t characters = 8;
+  for (const TableEntry& entry : entries) characters += entry.name.size();
+  nodes_.assign(1, Node{});
+  nodes_.reserve(characters + 1);
+  edges_.Reset(characters);
+  names_.clear();
+  prefixes_ = PrefixTables{};
+  std::memset(bucketOf_, 0, sizeof bucketOf_);
+  nextBucket_ = 0;
+
+  AddPrefix(0, -1);
+  const struct {
+    const char* text;
+    Code code;
+  } codes[] = {{"G52", kCodeG52}, {"G2", kCodeG2}, {"M9", kCodeM9}};
+  for (const auto& code : codes) {
+    nodes_[Insert(code.text)].codes |= code.code;
+    AddPrefix(static_cast<unsigned char>(code.text[0]), static_cast<unsigned char>(code.text[1]));
+  }
+  for (std::size_t index = 0; index < entries.size(); ++index) {
+    const std::string& name = entries[index].name;
+    if (name.empty()) continue;
+    const std::uint32_t node = Insert(name);
+    if (nodes_[node].name != kNoNode) continue;  // an earlier entry has this name
+    nodes_[node].name = static_cast<std::uint32_t>(names_.size());
+    names_.push_back(Name{index, 0});
+    AddPrefix(static_cast<unsigned char>(name[0]),
+              name.size() > 1 ? static_cast<unsigned char>(name[1]) : -1);
+  }
+  for (int byte = 0; byte < 256; ++byte) {
+    firstBits_[byte] = prefixes_.low1[byte & 15] & prefixes_.high1[byte >> 4];
+    secondBits_[byte] = prefixes_.low2[byte & 15] & prefixes_.high2[byte >> 4];
+    attention_[byte] = firstBits_[byte] != 0 || byte == 'T' || byte == '(';
+  }
+  epoch_ = 0;
+  candidateMasks_ = BestCandidateMaskFn();
+}
+
+void BlockMatcher::SetVectorScan(bool on) noexcept {
+  candidateMasks_ = on ? BestCandidateMaskFn() : nullptr;
+}
+
+void BlockMatcher::SeeName(std::uint32_t name, const unsigned char* block, std::size_t size,
+                           std::size_t after, BlockFacts& facts) noexcept {
+  Name& seen = names_[name];
+  if (seen.seenEpoch == epoch_) return;  // only the first occurrence of a name counts
+  seen.seenEpoch = epoch_;
+  if (after < size && ContinuesNumber(block[after])) return;
+  if (seen.firstEntry < facts.trigger) facts.trigger = seen.firstEntry;
+}
+
+bool BlockMatcher::OnCandidate(const unsigned char* block, std::size_t size, std::size_t at,
+                               BlockFacts& facts) noexcept {
+  if (block[at] == 0) {
+    facts.length = at;
+    return false;
+  }
+  // Walk every pattern that starts here. No pattern holds a NUL, so the walk
+  // never passes the end of the text.
+  std::uint32_t node = 0;
+  for (std::size_t i = at; i < size; ++i) {
+    node = edges_.Find(node, block[i]);
+    if (node == kNoNode) break;
+    const Node& found = nodes_[node];
+    if (found.codes != 0) {
+      if (found.codes & kCodeG52) facts.hasG52 = true;
+      if (found.codes & kCodeM9) facts.hasM9 = true;
+      if ((found.codes & kCodeG2) && facts.firstG2 == BlockFacts::kNone) facts.firstG2 = at;
+    }
+    if (found.name != kNoNode) SeeName(found.name, block, size, i + 1, facts);
+  }
+  return true;
+}
+
+void BlockMatcher::ScanScalar(const unsigned char* block, std::size_t size,
+                              BlockFacts& facts) noexcept {
+  bool parenSeen = false;
+  for (std::size_t i = 0; i < size; ++i) {
+    const unsigned char c = block[i];
+    if (!attention_[c]) continue;
+    if (facts.firstT == BlockFacts::kNone) {
+      if (c == 'T') {
+        facts.firstT = i;
+        facts.parenBeforeT = parenSeen;
+      }
+      parenSeen = parenSeen || c == '(';
+    }
+    const unsigned char next = i + 1 < size ? block[i + 1] : 0;
+    if ((firstBits_[c] & secondBits_[next]) != 0 && !OnCandidate(block, size, i, facts)) return;
+  }
+}
+
+void BlockMatcher::ScanVector(const unsigned char* block, std::size_t size,
+                              BlockFacts& facts) noexcept {
+  constexpr std::size_t kWindow = 256;
+  PositionMasks masks[kWindow / kVectorWidth];
+  bool parenSeen = false;
+  for (std::size_t base = 0; base < size; base += kWindow) {
+    const std::size_t positions = size - base < kWindow ? size - base : kWindow;
+    candidateMasks_(prefixes_, block + base, positions, size - base, masks);
+    for (std::size_t word = 0; word * kVectorWidth < positions; ++word) {
+      const std::size_t start = base + word * kVectorWidth;
+      bool ended = false;
+      for (std::uint32_t mask = masks[word].candidates; mask != 0; mask &= mask - 1) {
+        if (!OnCandidate(block, size, start + CountTrailingZeros(mask), facts)) {
+          ended = true;  // a NUL at facts.length: nothing from there on counts
+          break;
+        }
+      }
+      if (facts.firstT == BlockFacts::kNone) {
+        const std::uint32_t before =
+            ended ? (std::uint32_t{1} << (facts.length - start)) - 1 : 0xffffffffu;
+        const std::uint32_t t = masks[word].t & before;
+        const std::uint32_t paren = masks[word].paren & before;
+        if (t != 0) {
+          const unsigned at = CountTrailingZeros(t);
+          facts.firstT = start + at;
+          facts.parenBeforeT = parenSeen || (paren & ((std::uint32_t{1} << at) - 1)) != 0;
+        }
+        parenSeen = parenSeen || paren != 0;
+      }
+      if (ended) return;
+    }
+  }
+}
+
+void BlockMatcher::Examine(const char* text, std::size_t size, BlockFacts& facts) noexcept {
+  facts = BlockFacts{};
+  facts.length = size;
+  if (++epoch_ == 0) {
+    // After 2^32 blocks the marks could look current again: start afresh.
+    for (Name& name : names_) name.seenEpoch = 0;
+    epoch_ = 1;
+  }
+  const auto* block = reinterpret_cast<const unsigned char*>(text);
+  if (candidateMasks_ != nullptr) {
+    ScanVector(block, size, facts);
+  } else {
+    ScanScalar(block, size, facts);
+  }
+}
+
+}  // namespace ncdrill

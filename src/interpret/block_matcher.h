@@ -1,0 +1,96 @@
+// One pass over a block that finds everything InterpretBlock decides on: the
+// codes the scanner looks for and the table's trigger names, all at once.
+// Built once per table, so the cost of a block does not grow with the number
+// of names that do not occur in it.
+#ifndef NCDRILL_INTERPRET_BLOCK_MATCHER_H
+#define NCDRILL_INTERPRET_BLOCK_MATCHER_H
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "interpret/vector_scan.h"
+#include "table/definition_table.h"
+
+namespace ncdrill {
+
+// What one block holds.
+struct BlockFacts {
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+  std::size_t length = 0;       // characters before the first NUL
+  std::size_t firstT = kNone;   // first "T"
+  bool parenBeforeT = false;    // a "(" stands before the first "T"
+  std::size_t firstG2 = kNone;  // first "G2"
+  bool hasM9 = false;           // "M9" anywhere
+  bool hasG52 = false;          // "G52" anywhere
+  std::size_t trigger = kNone;  // index of the first entry, in table order, that triggers
+};
+
+class BlockMatcher {
+ public:
+  // The names of `entries`; empty names never trigger. Throws std::bad_alloc.
+  void Build(const std::vector<TableEntry>& entries);
+
+  // Examines `size` characters at `text` (never more; a NUL ends the block).
+  void Examine(const char* text, std::size_t size, BlockFacts& facts) noexcept;
+
+  // Whether the vector scan is used on this processor; tests switch it off
+  // to compare both scans.
+  bool usesVectorScan() const noexcept { return candidateMasks_ != nullptr; }
+  void SetVectorScan(bool on) noexcept;
+
+ private:
+  static constexpr std::uint32_t kNoNode = 0xffffffffu;
+  enum Code : std::uint8_t { kCodeG52 = 1, kCodeG2 = 2, kCodeM9 = 4 };
+
+  struct Node {
+    std::uint8_t codes = 0;
+    std::uint32_t name = kNoNode;  // index into names_
+  };
+  struct Name {
+    std::size_t firstEntry;   // smallest entry index with this name
+    std::uint32_t seenEpoch;  // the block in which its first occurrence was met
+  };
+
+  // Edges of the pattern trie in one open-addressing table.
+  class Edges {
+   public:
+    void Reset(std::size_t expected);
+    std::uint32_t Find(std::uint32_t from, unsigned char byte) const noexcept;
+    void Insert(std::uint32_t from, unsigned char byte, std::uint32_t to);
+
+   private:
+    std::size_t Slot(std::uint64_t key) const noexcept;
+    std::vector<std::uint64_t> keys_;  // (from << 8 | byte) + 1; 0 is empty
+    std::vector<std::uint32_t> targets_;
+    std::size_t count_ = 0;
+  };
+
+  std::uint32_t Insert(const std::string& pattern);
+  void AddPrefix(unsigned char first, int second);  // second < 0: any byte
+  bool OnCandidate(const unsigned char* block, std::size_t size, std::size_t at,
+                   BlockFacts& facts) noexcept;
+  void SeeName(std::uint32_t name, const unsigned char* block, std::size_t size, std::size_t after,
+               BlockFacts& facts) noexcept;
+  // Both scans call OnCandidate for each candidate position, in order, and
+  // find the first "T" and whether a "(" comes before it.
+  void ScanScalar(const unsigned char* block, std::size_t size, BlockFacts& facts) noexcept;
+  void ScanVector(const unsigned char* block, std::size_t size, BlockFacts& facts) noexcept;
+
+  std::vector<Node> nodes_;
+  Edges edges_;
+  std::vector<Name> names_;
+  std::uint32_t epoch_ = 0;
+  PrefixTables prefixes_{};
+  std::uint8_t firstBits_[256] = {};   // low1 & high1 for each byte
+  std::uint8_t secondBits_[256] = {};  // low2 & high2 for each byte
+  bool attention_[256] = {};           // may start a pattern, or is "T" or "("
+  std::uint8_t bucketOf_[256] = {};    // 0: not given yet
+  unsigned nextBucket_ = 0;
+  CandidateMaskFn candidateMasks_ = nullptr;  // null: scalar scan only
+};
+
+}  // namespace ncdrill
+
+#endif

@@ -1,0 +1,224 @@
+// The plug-in against the plain reference model on random tables and
+// blocks, and the scanner's two candidate searches against each other.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "interpret/block_matcher.h"
+#include "plugin_host.h"
+#include "reference_model.h"
+#include "table/definition_table.h"
+
+namespace ncdrill_test {
+namespace {
+
+const char* const kNames[] = {"G81", "G8",  "G82", "G2",   "X",   "X1",  "T",   "(",      ")",
+                              "M9",  "G52", "N",   "G81 ", "A B", "Y2",  "G83", "G0",     "T3",
+                              "M",   "G",   "Z-5", "(G81", "81",  "G20", "XY",  "DRILL_A"};
+const char* const kTokens[] = {"G81",
+                               "G8",
+                               "G82",
+                               "G2",
+                               "G20",
+                               "G21",
+                               "G200",
+                               "G52",
+                               "G5",
+                               "M9",
+                               "M90",
+                               "M6",
+                               "T",
+                               "T1",
+                               "T3",
+                               "T0",
+                               "T16383",
+                               "T99999999999",
+                               "(",
+                               ")",
+                               "(G81)",
+                               "X",
+                               "X1",
+                               "X10",
+                               "Y2.5",
+                               "Z-5",
+                               " ",
+                               ".",
+                               ",",
+                               "-",
+                               "+",
+                               "0",
+                               "9",
+                               "N10",
+                               "G",
+                               "M",
+                               "#",
+                               "\t",
+                               "\r",
+                               "A B",
+                               "DRILL_A",
+                               "G83 Q2",
+                               "(SPOT DRILL ALL HOLES)",
+                               "G0"};
+
+class Random {
+ public:
+  explicit Random(unsigned seed) : engine_(seed) {}
+  std::size_t Below(std::size_t n) {
+    return std::uniform_int_distribution<std::size_t>(0, n - 1)(engine_);
+  }
+  template <typename T, std::size_t N>
+  const T& Pick(const T (&items)[N]) {
+    return items[Below(N)];
+  }
+
+ private:
+  std::mt19937 engine_;
+};
+
+std::string RandomTable(Random& random) {
+  const std::int32_t kNumbers[] = {
+      0, 1, 3, 5, 8, 81, 82, 301, 302, 303, 305, 310, 314, -1, -5, 2147483647, -2147483647 - 1};
+  std::string table;
+  const std::size_t lines = random.Below(8) == 0 ? 200 + random.Below(200) : random.Below(12);
+  for (std::size_t i = 0; i < lines; ++i) {
+    switch (random.Below(8)) {
+      case 0:
+        table += "# comment\n";
+        break;
+      case 1:
+        table += "\n";
+        break;
+      case 2:
+        table += std::to_string(random.Below(400)) + " " + random.Pick(kNames) + "\n";
+        break;
+      case 3:
+        table += std::to_string(random.Pick(kNumbers)) + "\n";
+        break;
+      case 4:
+        table += std::string(random.Pick(kNames)) + "\n";
+        break;
+      case 5: {
+        std::string name;
+        for (std::size_t k = 1 + random.Below(3); k > 0; --k)
+          name += static_cast<char>('A' + random.Below(26));
+        table += std::to_string(random.Below(20)) + " " + name + "\n";
+        break;
+      }
+      default:
+        table += std::to_string(random.Pick(kNumbers)) + " " + random.Pick(kNames) + "\n";
+    }
+  }
+  return table;
+}
+
+std::string RandomBlock(Random& random, std::size_t target) {
+  std::string block;
+  while (block.size() < target) {
+    const std::size_t kind = random.Below(20);
+    if (kind == 0) {
+      block += '\0';
+    } else if (kind == 1) {
+      block += static_cast<char>(random.Below(256));
+    } else {
+      block += random.Pick(kTokens);
+    }
+    if (random.Below(3) == 0) block += ' ';
+  }
+  return block;
+}
+
+std::size_t RandomLength(Random& random) {
+  switch (random.Below(4)) {
+    case 0:
+      return random.Below(8);
+    case 1:
+      return random.Below(40);
+    case 2:
+      return 28 + random.Below(10);  // around one vector word
+    default:
+      return random.Below(600);  // across the scan's windows
+  }
+}
+
+TEST(Differential, PluginMatchesTheReferenceModel) {
+  std::size_t drillBlocks = 0;
+  for (unsigned seed = 1; seed <= 60; ++seed) {
+    Random random(seed);
+    Session session(RandomTable(random));
+    ReferenceModel model(
+        ncdrill::ReadTableEntries((session.folder().path() + "VONDRIX_4.txt").c_str()));
+    for (int n = 0; n < 400; ++n) {
+      const std::string buffer = RandomBlock(random, RandomLength(random));
+      // Sometimes the host's length stops short of what its buffer holds.
+      const std::size_t length =
+          random.Below(5) == 0 && !buffer.empty() ? random.Below(buffer.size()) : buffer.size();
+      const std::size_t eventsBefore = session.host().events().size();
+      const bool result =
+          session.interpreter().InterpretBlock(buffer.data(), static_cast<std::int32_t>(length));
+      const ReferenceModel::Outcome expected =
+          model.Interpret(std::string_view(buffer).substr(0, length));
+      const std::vector<Event> events(
+          session.host().events().begin() + static_cast<std::ptrdiff_t>(eventsBefore),
+          session.host().events().end());
+      SCOPED_TRACE("seed " + std::to_string(seed) + " block " + std::to_string(n) + ": " +
+                   ::testing::PrintToString(buffer.substr(0, length)));
+      ASSERT_EQ(result, expected.result);
+      if (!expected.drillBlock) {
+        ASSERT_TRUE(events.empty());
+        continue;
+      }
+      ++drillBlocks;
+      ASSERT_EQ(events.size(), 3u);
+      std::vector<float> values;
+      for (std::size_t r = 0; r + 1 < events[0].chain.size(); ++r)
+        values.push_back(events[0].chain[r].second);
+      ASSERT_EQ(values, expected.values);
+      ASSERT_EQ(events[0].chain.back().first, expected.terminal);
+      ASSERT_EQ(events[1].selections, expected.selections);
+    }
+  }
+  EXPECT_GT(drillBlocks, 1000u);  // the random programs do reach the trigger
+}
+
+void ExpectSameFacts(const ncdrill::BlockFacts& a, const ncdrill::BlockFacts& b) {
+  EXPECT_EQ(a.length, b.length);
+  EXPECT_EQ(a.firstT, b.firstT);
+  EXPECT_EQ(a.parenBeforeT, b.parenBeforeT);
+  EXPECT_EQ(a.firstG2, b.firstG2);
+  EXPECT_EQ(a.hasM9, b.hasM9);
+  EXPECT_EQ(a.hasG52, b.hasG52);
+  EXPECT_EQ(a.trigger, b.trigger);
+}
+
+TEST(Differential, VectorAndScalarScansFindTheSameFacts) {
+  ncdrill::BlockMatcher probe;
+  probe.Build({});
+  if (!probe.usesVectorScan()) GTEST_SKIP() << "no vector unit here";
+  for (unsigned seed = 100; seed < 140; ++seed) {
+    Random random(seed);
+    TempFolder folder;
+    folder.Write("t.txt", RandomTable(random));
+    const std::vector<ncdrill::TableEntry> entries =
+        ncdrill::ReadTableEntries((folder.path() + "t.txt").c_str());
+    ncdrill::BlockMatcher vector;
+    ncdrill::BlockMatcher scalar;
+    vector.Build(entries);
+    scalar.Build(entries);
+    scalar.SetVectorScan(false);
+    for (int n = 0; n < 500; ++n) {
+      const std::string block = RandomBlock(random, RandomLength(random));
+      ncdrill::BlockFacts a;
+      ncdrill::BlockFacts b;
+      vector.Examine(block.data(), block.size(), a);
+      scalar.Examine(block.data(), block.size(), b);
+      SCOPED_TRACE(::testing::PrintToString(block));
+      ExpectSameFacts(a, b);
+      if (HasFailure()) return;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace ncdrill_test
