@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <memory>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -224,6 +226,27 @@ TEST(DrillBlock, ReentrantCallsKeepMemoryValidAndTheOuterBlockEmptiesTheList) {
   EXPECT_EQ(LastList(s), List{});
   s.Block("T3 G81");
   EXPECT_EQ(LastList(s), (List{{3, 3}}));
+}
+
+TEST(DrillBlock, AnExceptionFromACallbackEndsAtThatCall) {
+  Session s("1 G81\n");
+  s.host().OnNext(Event::kRecordChain, [] { throw std::runtime_error("host failure"); });
+  EXPECT_NO_THROW(EXPECT_TRUE(s.Block("T1 G81")));
+  EXPECT_EQ(
+      Kinds(BlockEvents(s)),
+      (std::vector<Event::Kind>{Event::kRecordChain, Event::kLabelledList, Event::kEndBlock}));
+  s.host().OnNext(Event::kEndBlock, [] { throw 42; });
+  EXPECT_NO_THROW(s.Block("T1 G81"));
+  s.Block("G81");
+  EXPECT_EQ(LastList(s), List{});  // the list was emptied all the same
+
+  TempFolder folder;
+  LoadedPlugin plugin(folder.path());
+  RecordingHost host;
+  host.OnNext(Event::kDefinitionPath, [] { throw std::runtime_error("host failure"); });
+  std::unique_ptr<Interpreter> interpreter;
+  EXPECT_NO_THROW(interpreter.reset(plugin.Create(host.table())));
+  EXPECT_NE(interpreter, nullptr);
 }
 
 TEST(DrillBlock, TwoInterpretersKeepSeparateTablesAndSelections) {

@@ -165,8 +165,9 @@ class Interpreter {
   // order, before the call returns. A callback may call InterpretBlock on the
   // same interpreter again; it must not destroy the interpreter.
   //
-  // The plug-in itself never throws. An exception thrown by a host callback
-  // passes back to the host unchanged, and the interpreter stays usable.
+  // No exception leaves this call: the plug-in throws none of its own, and
+  // one thrown by a host callback (which should not throw: the callbacks are
+  // C functions) ends at that callback's call.
   virtual bool InterpretBlock(const char* text, std::int32_t length) = 0;
 
   // The host's callback table, as passed to GetInterpreter. Not owned.

@@ -72,7 +72,7 @@ void BlockMatcher::AddPrefix(unsigned char first, int second) {
         1 + (first == 0 ? kNulBucket : 1 + nextBucket_++ % (kBuckets - 1)));
   }
   const auto bit = static_cast<std::uint8_t>(1u << (bucketOf_[first] - 1));
-  for (int lane = 0; lane < 32; lane += 16) {
+  for (int lane = 0; lane < 64; lane += 16) {
     prefixes_.low1[lane + (first & 15)] |= bit;
     prefixes_.high1[lane + (first >> 4)] |= bit;
     for (int nibble = 0; nibble < 16; ++nibble) {
@@ -119,11 +119,7 @@ void BlockMatcher::Build(const std::vector<TableEntry>& entries) {
     attention_[byte] = firstBits_[byte] != 0 || byte == 'T' || byte == '(';
   }
   epoch_ = 0;
-  candidateMasks_ = BestCandidateMaskFn();
-}
-
-void BlockMatcher::SetVectorScan(bool on) noexcept {
-  candidateMasks_ = on ? BestCandidateMaskFn() : nullptr;
+  UseVectorUnit(BestVectorUnit());
 }
 
 void BlockMatcher::SeeName(std::uint32_t name, const unsigned char* block, std::size_t size,
@@ -179,29 +175,28 @@ void BlockMatcher::ScanScalar(const unsigned char* block, std::size_t size,
 void BlockMatcher::ScanVector(const unsigned char* block, std::size_t size,
                               BlockFacts& facts) noexcept {
   constexpr std::size_t kWindow = 256;
-  PositionMasks masks[kWindow / kVectorWidth];
+  PositionMasks masks[kWindow / kWordPositions];
   bool parenSeen = false;
   for (std::size_t base = 0; base < size; base += kWindow) {
     const std::size_t positions = size - base < kWindow ? size - base : kWindow;
     candidateMasks_(prefixes_, block + base, positions, size - base, masks);
-    for (std::size_t word = 0; word * kVectorWidth < positions; ++word) {
-      const std::size_t start = base + word * kVectorWidth;
+    for (std::size_t word = 0; word * kWordPositions < positions; ++word) {
+      const std::size_t start = base + word * kWordPositions;
       bool ended = false;
-      for (std::uint32_t mask = masks[word].candidates; mask != 0; mask &= mask - 1) {
+      for (std::uint64_t mask = masks[word].candidates; mask != 0; mask &= mask - 1) {
         if (!OnCandidate(block, size, start + CountTrailingZeros(mask), facts)) {
           ended = true;  // a NUL at facts.length: nothing from there on counts
           break;
         }
       }
       if (facts.firstT == BlockFacts::kNone) {
-        const std::uint32_t before =
-            ended ? (std::uint32_t{1} << (facts.length - start)) - 1 : 0xffffffffu;
-        const std::uint32_t t = masks[word].t & before;
-        const std::uint32_t paren = masks[word].paren & before;
+        const std::uint64_t before = ended ? LowBits(facts.length - start) : ~std::uint64_t{0};
+        const std::uint64_t t = masks[word].t & before;
+        const std::uint64_t paren = masks[word].paren & before;
         if (t != 0) {
           const unsigned at = CountTrailingZeros(t);
           facts.firstT = start + at;
-          facts.parenBeforeT = parenSeen || (paren & ((std::uint32_t{1} << at) - 1)) != 0;
+          facts.parenBeforeT = parenSeen || (paren & LowBits(at)) != 0;
         }
         parenSeen = parenSeen || paren != 0;
       }

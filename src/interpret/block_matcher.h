@@ -35,10 +35,11 @@ class BlockMatcher {
   // Examines `size` characters at `text` (never more; a NUL ends the block).
   void Examine(const char* text, std::size_t size, BlockFacts& facts) noexcept;
 
-  // Whether the vector scan is used on this processor; tests switch it off
-  // to compare both scans.
+  // The vector unit the scan uses: the best this processor has. Tests pick
+  // each unit in turn to compare the scans; a unit the processor lacks
+  // falls back to the scalar scan.
+  void UseVectorUnit(VectorUnit unit) noexcept { candidateMasks_ = CandidateMaskFnFor(unit); }
   bool usesVectorScan() const noexcept { return candidateMasks_ != nullptr; }
-  void SetVectorScan(bool on) noexcept;
 
  private:
   static constexpr std::uint32_t kNoNode = 0xffffffffu;

@@ -5,9 +5,10 @@
 
 namespace ncdrill {
 namespace {
-// Enough spare nodes for any realistic run of requests between drill blocks;
-// more are given back so that one huge pile does not stay reserved forever.
-constexpr std::size_t kMaxSpareNodes = 256;
+// Chunks kept for reuse once a pile of Selections is gone: enough for any
+// realistic run of requests between drill blocks, so that one huge pile does
+// not stay reserved forever.
+constexpr std::size_t kKeptChunks = 4;
 }  // namespace
 
 SelectionStore::SelectionStore() noexcept {
@@ -19,38 +20,25 @@ SelectionStore::SelectionStore() noexcept {
   list_.count = 0;
 }
 
-SelectionStore::~SelectionStore() {
-  RemoveAll();
-  FreeChain(retired_);
-  FreeChain(spare_);
-}
-
-SelectionStore::OwnedNode* SelectionStore::Owner(SelectionNode* node) noexcept {
-  // OwnedNode is standard layout with the node as its first member.
-  return reinterpret_cast<OwnedNode*>(node);
-}
-
-void SelectionStore::FreeChain(OwnedNode* chain) noexcept {
-  while (chain != nullptr) {
-    OwnedNode* next = chain->nextOwned;
-    delete chain;
-    chain = next;
-  }
+void SelectionStore::Reserve() {
+  chunks_.reserve(kKeptChunks);
+  if (chunks_.empty()) chunks_.push_back(std::make_unique<Chunk>());
 }
 
 bool SelectionStore::Append(Selection selection, std::size_t markRank) noexcept {
   if (list_.count == std::numeric_limits<std::uint32_t>::max()) return false;
-  OwnedNode* owned = spare_;
-  if (owned != nullptr) {
-    spare_ = owned->nextOwned;
-    --spareCount_;
-  } else {
-    owned = new (std::nothrow) OwnedNode;
-    if (owned == nullptr) return false;
+  if (used_ == chunks_.size() * kChunkNodes) {
+    std::unique_ptr<Chunk> chunk(new (std::nothrow) Chunk);
+    if (!chunk) return false;
+    try {
+      chunks_.push_back(std::move(chunk));
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
   }
-  owned->nextOwned = nullptr;
-  owned->markRank = markRank;
-  SelectionNode& node = owned->node;
+  OwnedNode& owned = Node(used_++);
+  owned.markRank = markRank;
+  SelectionNode& node = owned.node;
   node.selection = selection;
   node.next = &sentinel_;
   node.prev = sentinel_.prev;
@@ -60,44 +48,18 @@ bool SelectionStore::Append(Selection selection, std::size_t markRank) noexcept 
   return true;
 }
 
-void SelectionStore::Recycle(OwnedNode* owned) noexcept {
-  if (spareCount_ < kMaxSpareNodes) {
-    owned->nextOwned = spare_;
-    spare_ = owned;
-    ++spareCount_;
-  } else {
-    delete owned;
-  }
-}
-
-void SelectionStore::RemoveAll() noexcept {
-  const bool hostMayHold = handOvers_ > 0;
-  for (SelectionNode* node = sentinel_.next; node != &sentinel_;) {
-    SelectionNode* next = node->next;
-    OwnedNode* owned = Owner(node);
-    if (hostMayHold) {
-      owned->nextOwned = retired_;
-      retired_ = owned;
-    } else {
-      Recycle(owned);
-    }
-    node = next;
-  }
+void SelectionStore::EndHandOver() noexcept {
+  --handOvers_;
   sentinel_.next = &sentinel_;
   sentinel_.prev = &sentinel_;
   list_.count = 0;
-}
-
-void SelectionStore::EndHandOver() noexcept {
-  --handOvers_;
-  RemoveAll();
-  if (handOvers_ > 0) return;
-  // Nobody can hold a retired node any more: recycle them.
-  while (retired_ != nullptr) {
-    OwnedNode* owned = retired_;
-    retired_ = owned->nextOwned;
-    Recycle(owned);
+  if (handOvers_ > 0) {
+    listStart_ = used_;  // the removed nodes stay as they are
+    return;
   }
+  used_ = 0;
+  listStart_ = 0;
+  if (chunks_.size() > kKeptChunks) chunks_.resize(kKeptChunks);
 }
 
 }  // namespace ncdrill

@@ -1,11 +1,13 @@
 // The interpreter's list of Selections, kept in the layout the host reads
-// (SelectionList), with node recycling so that steady-state blocks do not
-// allocate.
+// (SelectionList). Nodes come from chunks that are kept and reused, so that
+// steady-state blocks do not allocate.
 #ifndef NCDRILL_INTERPRET_SELECTION_STORE_H
 #define NCDRILL_INTERPRET_SELECTION_STORE_H
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 #include "ncdrill/ncdrill.h"
 
@@ -14,9 +16,12 @@ namespace ncdrill {
 class SelectionStore {
  public:
   SelectionStore() noexcept;
-  ~SelectionStore();
   SelectionStore(const SelectionStore&) = delete;
   SelectionStore& operator=(const SelectionStore&) = delete;
+
+  // Takes the memory the first Selections need, so that appending them
+  // later does not allocate. Throws std::bad_alloc.
+  void Reserve();
 
   // Appends at the end, with the rank of the records it marks at the next
   // drill block. Returns false, leaving the list as it was, when no memory
@@ -30,39 +35,38 @@ class SelectionStore {
   // Calls visit(markRank) for each Selection, in order.
   template <typename Visit>
   void ForEachMarkRank(Visit&& visit) const noexcept {
-    for (const SelectionNode* node = sentinel_.next; node != &sentinel_; node = node->next) {
-      visit(Owner(node)->markRank);
-    }
+    for (std::size_t i = listStart_; i < used_; ++i) visit(Node(i).markRank);
   }
 
-  // Brackets a hand-over of the list to the host. Until the outermost hand-over
-  // ends, removed nodes are neither freed nor reused nor relinked, because the
-  // host may still be walking them from a re-entrant call. EndHandOver removes
-  // every Selection.
+  // Brackets a hand-over of the list to the host. EndHandOver removes every
+  // Selection. Until the outermost hand-over ends, removed nodes are neither
+  // reused nor relinked, because the host may still be walking them from a
+  // re-entrant call.
   void BeginHandOver() noexcept { ++handOvers_; }
   void EndHandOver() noexcept;
 
  private:
-  // A node as the host sees it, followed by a link of our own that chains
-  // spare and retired nodes without touching the host-visible links.
   struct OwnedNode {
-    SelectionNode node;
-    OwnedNode* nextOwned;
+    SelectionNode node;  // as the host sees it
     std::size_t markRank;
   };
-  static OwnedNode* Owner(SelectionNode* node) noexcept;
-  static const OwnedNode* Owner(const SelectionNode* node) noexcept {
-    return reinterpret_cast<const OwnedNode*>(node);
+  static constexpr std::size_t kChunkNodes = 64;
+  struct Chunk {
+    OwnedNode nodes[kChunkNodes];
+  };
+
+  OwnedNode& Node(std::size_t i) const noexcept {
+    return chunks_[i / kChunkNodes]->nodes[i % kChunkNodes];
   }
-  void RemoveAll() noexcept;
-  void Recycle(OwnedNode* owned) noexcept;
-  static void FreeChain(OwnedNode* chain) noexcept;
 
   SelectionList list_{};
   SelectionNode sentinel_{};
-  OwnedNode* spare_ = nullptr;    // free for reuse
-  OwnedNode* retired_ = nullptr;  // removed while the host may still hold them
-  std::size_t spareCount_ = 0;
+  // Nodes are handed out in order, so the list is always the nodes
+  // [listStart_, used_); all of them are free again after the outermost
+  // hand-over.
+  std::vector<std::unique_ptr<Chunk>> chunks_;
+  std::size_t used_ = 0;
+  std::size_t listStart_ = 0;
   int handOvers_ = 0;
 };
 

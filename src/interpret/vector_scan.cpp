@@ -11,12 +11,11 @@ namespace ncdrill {
 #if defined(__x86_64__)
 namespace {
 
-#define NCDRILL_AVX2 __attribute__((target("avx2")))
-#define NCDRILL_AVX512 __attribute__((target("avx2,avx512f,avx512bw,avx512vl")))
+// --- AVX2: a word of 64 positions is two vectors of 32 ---
 
-// The bucket bits of each of the 32 bytes in `v`, looked up by nibble.
-NCDRILL_AVX2 inline __m256i NibbleLookup(const std::uint8_t* low, const std::uint8_t* high,
-                                         __m256i v) {
+__attribute__((target("avx2"))) inline __m256i NibbleLookup256(const std::uint8_t* low,
+                                                               const std::uint8_t* high,
+                                                               __m256i v) {
   const __m256i nibble = _mm256_set1_epi8(0x0f);
   const __m256i lows = _mm256_and_si256(v, nibble);
   const __m256i highs = _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble);
@@ -25,75 +24,114 @@ NCDRILL_AVX2 inline __m256i NibbleLookup(const std::uint8_t* low, const std::uin
       _mm256_shuffle_epi8(_mm256_load_si256(reinterpret_cast<const __m256i*>(high)), highs));
 }
 
-std::uint32_t LowBits(std::size_t count) {
-  return count >= 32 ? 0xffffffffu : (std::uint32_t{1} << count) - 1;
+__attribute__((target("avx2"))) inline std::uint64_t Bits256(__m256i v) {
+  return static_cast<std::uint32_t>(_mm256_movemask_epi8(v));
 }
 
-NCDRILL_AVX2 inline std::uint32_t Equal(__m256i v, char c) {
-  return static_cast<std::uint32_t>(
-      _mm256_movemask_epi8(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(c))));
-}
-
-NCDRILL_AVX2 inline PositionMasks Classify(const PrefixTables& tables, __m256i first,
-                                           __m256i second, std::size_t positions) {
-  const __m256i both = _mm256_and_si256(NibbleLookup(tables.low1, tables.high1, first),
-                                        NibbleLookup(tables.low2, tables.high2, second));
+// Positions [0, 32) of `at`; reads 33 bytes.
+__attribute__((target("avx2"))) inline PositionMasks Half(const PrefixTables& tables,
+                                                          const unsigned char* at) {
+  const __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+  const __m256i second = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 1));
+  const __m256i both = _mm256_and_si256(NibbleLookup256(tables.low1, tables.high1, first),
+                                        NibbleLookup256(tables.low2, tables.high2, second));
   const __m256i none = _mm256_cmpeq_epi8(both, _mm256_setzero_si256());
-  const std::uint32_t valid = LowBits(positions);
-  return PositionMasks{~static_cast<std::uint32_t>(_mm256_movemask_epi8(none)) & valid,
-                       Equal(first, 'T') & valid, Equal(first, '(') & valid};
+  return PositionMasks{~Bits256(none) & 0xffffffffu,
+                       Bits256(_mm256_cmpeq_epi8(first, _mm256_set1_epi8('T'))),
+                       Bits256(_mm256_cmpeq_epi8(first, _mm256_set1_epi8('(')))};
 }
 
-NCDRILL_AVX2 inline PositionMasks WholeWord(const PrefixTables& tables, const unsigned char* at,
-                                            std::size_t positions) {
-  return Classify(tables, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at)),
-                  _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 1)), positions);
+// Positions [0, 64) of `at`; reads 65 bytes.
+__attribute__((target("avx2"))) inline PositionMasks Word256(const PrefixTables& tables,
+                                                             const unsigned char* at) {
+  const PositionMasks low = Half(tables, at);
+  const PositionMasks high = Half(tables, at + 32);
+  return PositionMasks{low.candidates | high.candidates << 32, low.t | high.t << 32,
+                       low.paren | high.paren << 32};
 }
 
-// The last word of a block may not have 33 bytes to read. With AVX2 alone
-// it is read from a zero-padded copy.
-NCDRILL_AVX2 void CandidateMasksAvx2(const PrefixTables& tables, const unsigned char* bytes,
-                                     std::size_t positions, std::size_t readable,
-                                     PositionMasks* masks) {
+PositionMasks Limit(PositionMasks masks, std::size_t positions) {
+  const std::uint64_t valid = LowBits(positions);
+  return PositionMasks{masks.candidates & valid, masks.t & valid, masks.paren & valid};
+}
+
+// The last word of a block may not have 65 bytes to read; AVX2 reads it
+// from a zero-padded copy.
+__attribute__((target("avx2"))) void CandidateMasksAvx2(const PrefixTables& tables,
+                                                        const unsigned char* bytes,
+                                                        std::size_t positions, std::size_t readable,
+                                                        PositionMasks* masks) {
   std::size_t base = 0;
-  for (; base + kVectorWidth < readable && base < positions; base += kVectorWidth) {
-    *masks++ = WholeWord(tables, bytes + base, positions - base);
+  for (; base + kWordPositions < readable && base < positions; base += kWordPositions) {
+    *masks++ = Limit(Word256(tables, bytes + base), positions - base);
   }
   if (base >= positions) return;
-  alignas(32) unsigned char padded[2 * kVectorWidth] = {};
+  alignas(32) unsigned char padded[2 * kWordPositions] = {};
   std::memcpy(padded, bytes + base, readable - base);
-  *masks = WholeWord(tables, padded, positions - base);
+  *masks = Limit(Word256(tables, padded), positions - base);
 }
 
-// AVX-512 loads only the bytes a mask names, so the last word needs no copy.
+// --- AVX-512: a word is one vector, and masked loads read only the bytes
+// the block has ---
+
+#define NCDRILL_AVX512 __attribute__((target("avx512f,avx512bw")))
+
+NCDRILL_AVX512 inline __m512i NibbleLookup512(const std::uint8_t* low, const std::uint8_t* high,
+                                              __m512i v) {
+  const __m512i nibble = _mm512_set1_epi8(0x0f);
+  const __m512i lows = _mm512_and_si512(v, nibble);
+  const __m512i highs = _mm512_and_si512(_mm512_srli_epi16(v, 4), nibble);
+  return _mm512_and_si512(_mm512_shuffle_epi8(_mm512_load_si512(low), lows),
+                          _mm512_shuffle_epi8(_mm512_load_si512(high), highs));
+}
+
+NCDRILL_AVX512 inline PositionMasks Word512(const PrefixTables& tables, __m512i first,
+                                            __m512i second) {
+  const __m512i both = _mm512_and_si512(NibbleLookup512(tables.low1, tables.high1, first),
+                                        NibbleLookup512(tables.low2, tables.high2, second));
+  return PositionMasks{_mm512_test_epi8_mask(both, both),
+                       _mm512_cmpeq_epi8_mask(first, _mm512_set1_epi8('T')),
+                       _mm512_cmpeq_epi8_mask(first, _mm512_set1_epi8('('))};
+}
+
 NCDRILL_AVX512 void CandidateMasksAvx512(const PrefixTables& tables, const unsigned char* bytes,
                                          std::size_t positions, std::size_t readable,
                                          PositionMasks* masks) {
   std::size_t base = 0;
-  for (; base + kVectorWidth < readable && base < positions; base += kVectorWidth) {
-    *masks++ = WholeWord(tables, bytes + base, positions - base);
+  for (; base + kWordPositions < readable && base < positions; base += kWordPositions) {
+    const __m512i first = _mm512_loadu_si512(bytes + base);
+    const __m512i second = _mm512_loadu_si512(bytes + base + 1);
+    *masks++ = Limit(Word512(tables, first, second), positions - base);
   }
   if (base >= positions) return;
-  const std::size_t rest = readable - base;  // 1 to 32
-  const __m256i first = _mm256_maskz_loadu_epi8(LowBits(rest), bytes + base);
-  const __m256i second = _mm256_maskz_loadu_epi8(LowBits(rest - 1), bytes + base + 1);
-  *masks = Classify(tables, first, second, positions - base);
+  const std::size_t rest = readable - base;  // 1 to 64
+  const __m512i first = _mm512_maskz_loadu_epi8(LowBits(rest), bytes + base);
+  const __m512i second = _mm512_maskz_loadu_epi8(LowBits(rest - 1), bytes + base + 1);
+  *masks = Limit(Word512(tables, first, second), positions - base);
 }
 
 }  // namespace
 
-CandidateMaskFn BestCandidateMaskFn() noexcept {
+VectorUnit BestVectorUnit() noexcept {
   __builtin_cpu_init();
-  if (!__builtin_cpu_supports("avx2")) return nullptr;
-  if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl")) {
-    return &CandidateMasksAvx512;
+  if (!__builtin_cpu_supports("avx2")) return VectorUnit::kNone;
+  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")) {
+    return VectorUnit::kAvx512;
   }
-  return &CandidateMasksAvx2;
+  return VectorUnit::kAvx2;
+}
+
+CandidateMaskFn CandidateMaskFnFor(VectorUnit unit) noexcept {
+  const VectorUnit best = BestVectorUnit();
+  if (unit == VectorUnit::kAvx512 && best == VectorUnit::kAvx512) return &CandidateMasksAvx512;
+  if (unit == VectorUnit::kAvx2 && best != VectorUnit::kNone) return &CandidateMasksAvx2;
+  return nullptr;
 }
 
 #else
 
-CandidateMaskFn BestCandidateMaskFn() noexcept { return nullptr; }
+VectorUnit BestVectorUnit() noexcept { return VectorUnit::kNone; }
+CandidateMaskFn CandidateMaskFnFor(VectorUnit) noexcept { return nullptr; }
 
 #endif
 

@@ -14,34 +14,45 @@ namespace ncdrill {
 // the four lookups share a bit. A vector unit tests 32 positions at once with
 // byte shuffles, and the scalar scan uses the same tables.
 struct PrefixTables {
-  alignas(32) std::uint8_t low1[32];  // by the first byte's low nibble (16 entries, twice)
-  alignas(32) std::uint8_t high1[32];
-  alignas(32) std::uint8_t low2[32];  // by the second byte
-  alignas(32) std::uint8_t high2[32];
+  // 16 entries, repeated for each 16-byte lane of a 64-byte vector.
+  alignas(64) std::uint8_t low1[64];  // by the first byte's low nibble
+  alignas(64) std::uint8_t high1[64];
+  alignas(64) std::uint8_t low2[64];  // by the second byte's
+  alignas(64) std::uint8_t high2[64];
 };
 
 // Positions per mask word.
-constexpr std::size_t kVectorWidth = 32;
+constexpr std::size_t kWordPositions = 64;
 
-// What 32 positions hold: bit k stands for position k.
+// What 64 positions hold: bit k stands for position k.
 struct PositionMasks {
-  std::uint32_t candidates;  // may start a pattern
-  std::uint32_t t;           // "T"
-  std::uint32_t paren;       // "("
+  std::uint64_t candidates;  // may start a pattern
+  std::uint64_t t;           // "T"
+  std::uint64_t paren;       // "("
 };
 
-// Writes one PositionMasks per 32 positions of `bytes[0, positions)`. The
+// Writes one PositionMasks per 64 positions of `bytes[0, positions)`. The
 // byte after a position is its second byte, or 0 past `readable`; nothing at
 // or past `readable` is read.
 using CandidateMaskFn = void (*)(const PrefixTables& tables, const unsigned char* bytes,
                                  std::size_t positions, std::size_t readable, PositionMasks* masks);
 
-// The best implementation this processor runs, or null when it has no AVX2
-// (and on builds for other processors).
-CandidateMaskFn BestCandidateMaskFn() noexcept;
+enum class VectorUnit { kNone, kAvx2, kAvx512 };
 
-inline unsigned CountTrailingZeros(std::uint32_t mask) noexcept {
-  return static_cast<unsigned>(__builtin_ctz(mask));
+// The implementation for `unit`, or null when this processor (or this
+// build's target) does not have it.
+CandidateMaskFn CandidateMaskFnFor(VectorUnit unit) noexcept;
+
+// The best unit this processor has.
+VectorUnit BestVectorUnit() noexcept;
+
+inline unsigned CountTrailingZeros(std::uint64_t mask) noexcept {
+  return static_cast<unsigned>(__builtin_ctzll(mask));
+}
+
+// A mask of the `count` lowest bits.
+inline std::uint64_t LowBits(std::size_t count) noexcept {
+  return count >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << count) - 1;
 }
 
 }  // namespace ncdrill

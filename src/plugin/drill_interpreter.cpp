@@ -29,6 +29,7 @@ void DrillInterpreter::SetUp(const char* definitionFileName, const char* tableFi
   const std::string tablePath = folder_ + tableFileName_;
   table_.Load(tablePath.c_str());
   matcher_.Build(table_.entries());
+  selections_.Reserve();
 }
 
 bool DrillInterpreter::InterpretBlock(const char* text, std::int32_t length) {

@@ -1,4 +1,5 @@
 // The plug-in's one exported function.
+#include <exception>
 #include <memory>
 #include <new>
 
@@ -13,8 +14,8 @@ extern "C" NCDRILL_EXPORT Interpreter* GetInterpreter(HostCallbacks* host,
   if (!interpreter) return nullptr;
   try {
     interpreter->SetUp(definitionFileName, tableFileName);
-  } catch (const std::bad_alloc&) {
-    return nullptr;
+  } catch (const std::exception&) {
+    return nullptr;  // memory ran out: nothing of the interpreter is kept
   }
   return interpreter.release();
 }
