@@ -45,6 +45,10 @@ bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 std::string Number(std::size_t n) { return std::to_string(n); }
 
+std::string Count(std::size_t n, const char* noun) {
+  return Number(n) + " " + noun + (n == 1 ? "" : "s");
+}
+
 // Whether the line's number comes from digits: white space, a sign, then a
 // digit, as the reader takes it.
 bool StartsWithNumber(std::string_view text) {
@@ -102,9 +106,10 @@ class Explainer {
 
   void Summary() {
     Header();
-    std::string text = Number(counts_.lines) + " lines: " + Number(counts_.taken) + " taken (" +
-                       Number(counts_.triggers) + " with a name), " + Number(counts_.comments) +
-                       " comments, " + Number(counts_.empty) + " empty; ";
+    std::string text = Count(counts_.lines, "line") + ": " + Number(counts_.taken) + " taken (" +
+                       Number(counts_.triggers) + " with a name), " +
+                       Count(counts_.comments, "comment") + ", " + Number(counts_.empty) +
+                       " empty; ";
     if (counts_.stoppedAt != 0) {
       text += "reading stopped at line " + Number(counts_.stoppedAt) + ", which is longer than " +
               Number(ncdrill::kMaxTableLine) + " characters: the lines after it are not read";
@@ -127,7 +132,7 @@ class Explainer {
     const std::string_view name = ncdrill::ParseLineName(text);
     ++counts_.taken;
     std::string what = "\"" + Visible(line.text) + "\" -> number " + std::to_string(number);
-    what += name.empty() ? ", no name (never triggers)" : ", name \"" + Visible(name) + "\"";
+    what += name.empty() ? ", no name" : ", name \"" + Visible(name) + "\"";
     std::vector<std::string> notes = Notes(line.text, text, name);
     const std::size_t numberFirst = duplicates_.Number(number, line.lineNumber);
     if (numberFirst != line.lineNumber) {

@@ -1,8 +1,10 @@
 #include "replay.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -37,6 +39,11 @@ class ProgramFile {
   int fd_;
   bool owned_;
 };
+
+bool IsFolder(int fd) {
+  struct stat status {};
+  return ::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode);
+}
 
 std::string ProgramName(const std::string& operand) {
   return operand == "-" ? "standard input" : operand;
@@ -95,6 +102,10 @@ int Replay(const Options& options, std::string& error) {
   ProgramFile file(options.operand);
   if (file.fd() < 0) {
     error = "cannot open " + program + ": " + std::strerror(errno);
+    return kExitFailed;
+  }
+  if (IsFolder(file.fd())) {
+    error = "cannot read " + program + ": " + std::strerror(EISDIR);
     return kExitFailed;
   }
   Plugin plugin;
