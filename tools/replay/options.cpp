@@ -44,6 +44,21 @@ bool TakeOperand(const char* arg, Options& options, bool& haveOperand, std::stri
   return true;
 }
 
+// Takes the option at argv[i] and its value, if it has one.
+bool TakeOption(int argc, const char* const* argv, int& i, Options& options,
+                std::optional<std::string>& explainFile, std::string& error) {
+  const std::string_view arg = argv[i];
+  if (TakeFlag(arg, options)) return true;
+  if (TakeValue("--plugin", argc, argv, i, options.plugin, error) ||
+      TakeValue("--definition", argc, argv, i, options.definitionName, error) ||
+      TakeValue("--table", argc, argv, i, options.tableName, error) ||
+      TakeValue("--explain-table", argc, argv, i, explainFile, error)) {
+    return error.empty();
+  }
+  error = "unknown option " + std::string(arg) + " (see --help)";
+  return false;
+}
+
 }  // namespace
 
 bool ParseOptions(int argc, const char* const* argv, Options& options, std::string& error) {
@@ -56,14 +71,7 @@ bool ParseOptions(int argc, const char* const* argv, Options& options, std::stri
       if (!TakeOperand(argv[i], options, haveOperand, error)) return false;
     } else if (arg == "--") {
       onlyOperands = true;
-    } else if (TakeFlag(arg, options)) {
-    } else if (TakeValue("--plugin", argc, argv, i, options.plugin, error) ||
-               TakeValue("--definition", argc, argv, i, options.definitionName, error) ||
-               TakeValue("--table", argc, argv, i, options.tableName, error) ||
-               TakeValue("--explain-table", argc, argv, i, explainFile, error)) {
-      if (!error.empty()) return false;
-    } else {
-      error = "unknown option " + std::string(arg) + " (see --help)";
+    } else if (!TakeOption(argc, argv, i, options, explainFile, error)) {
       return false;
     }
     if (explainFile) {
