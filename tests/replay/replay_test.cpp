@@ -1,0 +1,293 @@
+// ncdrill-replay run as a separate process on the examples, on crafted
+// programs and tables, and on every kind of bad input.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "json_reader.h"
+#include "plugin_host.h"
+#include "tool_runner.h"
+
+namespace ncdrill_test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The report with what differs from run to run replaced: the build folder
+// and the timing.
+std::string Normalized(std::string text) {
+  const std::string folder = ReplayFolder();
+  for (std::size_t at; (at = text.find(folder)) != std::string::npos;) {
+    text.replace(at, folder.size(), "<bin>/");
+  }
+  static const std::regex kTiming("[0-9]+\\.[0-9]+ s, [0-9]+ blocks/s");
+  return std::regex_replace(text, kTiming, "<seconds> s, <rate> blocks/s");
+}
+
+std::vector<Json> JsonLines(const std::string& out) {
+  std::vector<Json> events;
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);) events.push_back(ParseJson(line));
+  return events;
+}
+
+std::vector<Json> Drills(const std::vector<Json>& events) {
+  std::vector<Json> drills;
+  for (const Json& e : events) {
+    if (e["event"].string == "drill") drills.push_back(e);
+  }
+  return drills;
+}
+
+// A failed run: a normal exit with `status`, nothing on standard output
+// and one line on standard error that starts with the tool's name.
+void ExpectOneLineError(const ToolRun& run, int status, const std::string& fragment) {
+  EXPECT_TRUE(run.exited);
+  EXPECT_EQ(run.status, status);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err.rfind("ncdrill-replay: ", 0), 0u) << run.err;
+  EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+  EXPECT_NE(run.err.find(fragment), std::string::npos) << run.err;
+}
+
+TEST(ReplayExamples, ReportsMatchTheCheckedOutputs) {
+  for (const char* program : {"plate_metric", "flange_inch"}) {
+    SCOPED_TRACE(program);
+    const ToolRun run = RunReplay({ExamplesFolder() + program + ".nc"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(Normalized(run.out),
+              ReadFile(std::string(NCDRILL_EXPECTED_DIR "/") + program + ".txt"));
+  }
+}
+
+TEST(ReplayExamples, StandardInputAndQuietMode) {
+  const std::string program = ExamplesFolder() + "plate_metric.nc";
+  const ToolRun fromFile = RunReplay({program});
+  const ToolRun fromInput = RunReplay({"-"}, program);
+  EXPECT_EQ(fromInput.status, 0);
+  EXPECT_EQ(Normalized(fromInput.out), Normalized(fromFile.out));
+
+  const ToolRun quiet = RunReplay({"--quiet", program});
+  EXPECT_EQ(quiet.status, 0);
+  EXPECT_EQ(Normalized(quiet.out),
+            "summary: 51 blocks, 7 returned true, 8 requests accepted, 5 drill blocks, "
+            "<seconds> s, <rate> blocks/s\n");
+}
+
+TEST(ReplayJson, EveryLineParsesAndCarriesTheReport) {
+  const ToolRun run = RunReplay({"--json", ExamplesFolder() + "plate_metric.nc"});
+  ASSERT_EQ(run.status, 0);
+  const std::vector<Json> events = JsonLines(run.out);
+  ASSERT_EQ(events.size(), 7u);  // definition, five drill blocks, summary
+  EXPECT_EQ(events.front()["event"].string, "definition");
+  EXPECT_EQ(events.front()["path"].string, ReplayFolder() + "VONDRIX_4.xml");
+
+  const std::vector<Json> drills = Drills(events);
+  ASSERT_EQ(drills.size(), 5u);
+  const Json& peck = drills[1];
+  EXPECT_EQ(peck["line"].number, 23);
+  EXPECT_EQ(peck["text"].string, "N170 G83 X20. Y20. Z-15. R2. Q3. F150");
+  EXPECT_EQ(peck["trigger"].number, 83);
+  const Json& chain = peck["chain"];
+  ASSERT_EQ(chain.array.size(), 26u);  // 25 table records and the terminal one
+  EXPECT_EQ(chain[0]["number"].number, 301);
+  EXPECT_EQ(chain[0]["value"].number, 127);
+  EXPECT_EQ(chain[18]["number"].number, 12);  // T15 resolved to tool 12
+  EXPECT_EQ(chain[18]["value"].number, 0);
+  EXPECT_EQ(chain[25]["number"].number, -83);
+  ASSERT_EQ(peck["selections"].array.size(), 1u);
+  EXPECT_EQ(peck["selections"][0]["slot"].number, 12);
+  EXPECT_EQ(peck["selections"][0]["requested"].number, 15);
+
+  const Json& summary = events.back();
+  EXPECT_EQ(summary["event"].string, "summary");
+  EXPECT_EQ(summary["blocks"].number, 51);
+  EXPECT_EQ(summary["returnedTrue"].number, 7);
+  EXPECT_EQ(summary["requestsAccepted"].number, 8);
+  EXPECT_EQ(summary["drillBlocks"].number, 5);
+  EXPECT_GE(summary["seconds"].number, 0);
+  EXPECT_GE(summary["blocksPerSecond"].number, 0);
+}
+
+TEST(ReplayJson, AnyBlockTextGivesValidJsonThatReadsBack) {
+  TempFolder folder;
+  // Quotes, a backslash, a tab, a control byte, UTF-8 "Ø" and a lone
+  // Latin-1 byte 0xD8, which reads back as the same "Ø".
+  folder.Write("p.nc", "G81 \"q\" \\ a\tb \x01 \xC3\x98 \xD8 \xFF\n");
+  const ToolRun run = RunReplay({"--json", folder.path() + "p.nc"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::vector<Json> drills = Drills(JsonLines(run.out));
+  ASSERT_EQ(drills.size(), 1u);
+  EXPECT_EQ(drills[0]["text"].string, "G81 \"q\" \\ a\tb \x01 \xC3\x98 \xC3\x98 \xC3\xBF");
+}
+
+TEST(ReplayBlocks, EachLineIsOneBlockWithoutItsLineEnd) {
+  TempFolder folder;
+  // CR LF and LF ends, an empty line, a carriage return inside a line and a
+  // last line without a line feed.
+  folder.Write("p.nc", "T1 M6\r\nG81 X0\r\n\nG81\rZ\nG82");
+  const ToolRun run = RunReplay({"--json", folder.path() + "p.nc"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::vector<Json> events = JsonLines(run.out);
+  const std::vector<Json> drills = Drills(events);
+  ASSERT_EQ(drills.size(), 3u);
+  EXPECT_EQ(drills[0]["line"].number, 2);
+  EXPECT_EQ(drills[0]["text"].string, "G81 X0");
+  EXPECT_EQ(drills[0]["selections"].array.size(), 1u);
+  EXPECT_EQ(drills[1]["line"].number, 4);
+  EXPECT_EQ(drills[1]["text"].string, "G81\rZ");
+  EXPECT_EQ(drills[2]["line"].number, 5);
+  EXPECT_EQ(drills[2]["text"].string, "G82");
+  EXPECT_EQ(events.back()["blocks"].number, 5);
+  EXPECT_EQ(events.back()["returnedTrue"].number, 1);
+
+  folder.Write("empty.nc", "");
+  const ToolRun empty = RunReplay({"--quiet", folder.path() + "empty.nc"});
+  EXPECT_EQ(empty.status, 0);
+  EXPECT_EQ(empty.out.rfind("summary: 0 blocks, 0 returned true", 0), 0u) << empty.out;
+}
+
+TEST(ReplayBlocks, NamesReachGetInterpreterAsTheyStand) {
+  TempFolder folder;
+  fs::copy_file(BuiltPluginFile(), folder.path() + "ncdrill.so");
+  folder.Write("mine.txt", "7 DRILL\n");
+  folder.Write("p.nc", "T7\nDRILL\n");
+  const ToolRun run = RunReplay({"--plugin", folder.path() + "ncdrill.so", "--definition",
+                                 "sub/d.xml", "--table=mine.txt", folder.path() + "p.nc"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out.substr(0, run.out.find("summary")), "definition path: " + folder.path() +
+                                                            "sub/d.xml\n"
+                                                            "line 2: DRILL\n"
+                                                            "  trigger: 7\n"
+                                                            "  chain: 7=0 -7=0\n"
+                                                            "  selections: (7, 7)\n");
+}
+
+// Writes a program of `lines` lines that make drill blocks all along.
+void WriteLongProgram(const std::string& path, int lines) {
+  std::ofstream out(path, std::ios::binary);
+  static const char* const kCycle[] = {"N1 T12 M6",       "N2 G81 X10. Y10. Z-5. R1. F100",
+                                       "N3 X20.",         "N4 T7 M9 (HEAD)",
+                                       "N5 G83 Z-9. Q2.", "N6 G80"};
+  for (int i = 0; i < lines; ++i) out << kCycle[i % 6] << '\n';
+}
+
+TEST(ReplayBlocks, AMillionLinesRunInMemoryThatDoesNotGrow) {
+  TempFolder folder;
+  WriteLongProgram(folder.path() + "short.nc", 600);
+  WriteLongProgram(folder.path() + "long.nc", 1000000);
+  const ToolRun small = RunReplay({"--quiet", folder.path() + "short.nc"});
+  const ToolRun large = RunReplay({"--quiet", folder.path() + "long.nc"});
+  ASSERT_EQ(large.status, 0) << large.err;
+  EXPECT_EQ(large.out.rfind("summary: 1000000 blocks, 333334 returned true, 666665 requests "
+                            "accepted, 333333 drill blocks",
+                            0),
+            0u)
+      << large.out;
+  EXPECT_LT(large.maxRssKiB - small.maxRssKiB, 4 * 1024) << "KiB; the program is 20 MB";
+}
+
+TEST(ReplayErrors, BadProgramsAreNamed) {
+  TempFolder folder;
+  ExpectOneLineError(RunReplay({folder.path() + "missing.nc"}), 1,
+                     "cannot open " + folder.path() + "missing.nc: No such file or directory");
+  ExpectOneLineError(RunReplay({folder.path()}), 1,
+                     "cannot read " + folder.path() + ": Is a directory");
+}
+
+TEST(ReplayErrors, PluginsThatCannotServeAreNamed) {
+  TempFolder folder;
+  const std::string program = ExamplesFolder() + "plate_metric.nc";
+  folder.Write("text.so", "not a library\n");
+  // The loader's own messages name the file and the cause.
+  ExpectOneLineError(RunReplay({"--plugin", folder.path() + "text.so", program}), 1,
+                     "cannot load the plug-in: " + folder.path() + "text.so: ");
+  ExpectOneLineError(RunReplay({"--plugin", folder.path() + "none.so", program}), 1,
+                     "none.so: cannot open shared object file: No such file or directory");
+  ExpectOneLineError(RunReplay({"--plugin", NCDRILL_NO_ENTRY_PLUGIN, program}), 1,
+                     "is not an ncdrill plug-in: it has no GetInterpreter");
+  ExpectOneLineError(RunReplay({"--plugin", NCDRILL_NULL_PLUGIN, program}), 1,
+                     "GetInterpreter returned no interpreter");
+}
+
+TEST(ReplayErrors, UsageErrorsExitWithTwo) {
+  ExpectOneLineError(RunReplay({}), 2, "no program given");
+  ExpectOneLineError(RunReplay({"--frobnicate", "p.nc"}), 2, "unknown option --frobnicate");
+  ExpectOneLineError(RunReplay({"p.nc", "--plugin"}), 2, "--plugin needs a value");
+  ExpectOneLineError(RunReplay({"a.nc", "b.nc"}), 2, "one file only");
+
+  const ToolRun help = RunReplay({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("Usage: ncdrill-replay [options] PROGRAM.nc"), std::string::npos);
+  EXPECT_EQ(RunReplay({"--version"}).out, "ncdrill-replay " NCDRILL_VERSION "\n");
+}
+
+TEST(ExplainTable, ShowsHowEveryTrickyLineIsTaken) {
+  TempFolder folder;
+  const std::string longLine = "7 " + std::string(298, 'A');
+  folder.Write("t.txt", "# head\n\n  12.5, A B \n\t5 Y\nG81 \r\n #x\n81 G81\n81 G81\n" + longLine +
+                            "\nnever read\n");
+  const ToolRun run = RunReplay({"--explain-table", folder.path() + "t.txt"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string cut = "7\u00B7" + std::string(252, 'A');
+  EXPECT_EQ(run.out,
+            "table: " + folder.path() +
+                "t.txt\n"
+                "    1  comment  # head\n"
+                "    2  empty\n"
+                "    3  taken    \"\u00B7\u00B712.5,\u00B7A\u00B7B\u00B7\" -> number 12, name "
+                "\"A\u00B7B\u00B7\"\n"
+                "         ! the name ends with a blank: it triggers only where one follows it\n"
+                "    4  taken    \"\u21925\u00B7Y\" -> number 5, name \"\u21925\u00B7Y\"\n"
+                "         ! the name starts at a tab: only blanks, digits and + , - . come before "
+                "a name\n"
+                "    5  taken    \"G81\u00B7\" -> number 0, name \"G81\u00B7\"\n"
+                "         ! no digits at the start: the number is 0\n"
+                "         ! the name ends with a blank: it triggers only where one follows it\n"
+                "    6  taken    \"\u00B7#x\" -> number 0, name \"#x\"\n"
+                "         ! not a comment: '#' counts only in column 1\n"
+                "         ! no digits at the start: the number is 0\n"
+                "         ! duplicate number: also on line 5\n"
+                "    7  taken    \"81\u00B7G81\" -> number 81, name \"G81\"\n"
+                "    8  taken    \"81\u00B7G81\" -> number 81, name \"G81\"\n"
+                "         ! duplicate number: also on line 7\n"
+                "         ! duplicate name: line 7 triggers first, so this line never does\n"
+                "    9  taken    \"" +
+                cut + "\" -> number 7, name \"" + cut.substr(3) +
+                "\"\n"
+                "         ! longer than 254 characters: these are its first 254, and reading "
+                "stops here\n"
+                "9 lines: 7 taken (7 with a name), 1 comment, 1 empty; reading stopped at line 9, "
+                "which is longer than 254 characters: the lines after it are not read\n");
+}
+
+TEST(ExplainTable, DefaultsToThePluginsOwnTable) {
+  const ToolRun run = RunReplay({"--explain-table"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out.rfind("table: " + ReplayFolder() + "VONDRIX_4.txt\n", 0), 0u);
+  EXPECT_NE(run.out.find("   54  taken    \"81\u00B7G81\" -> number 81, name \"G81\"\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("25 taken (5 with a name)"), std::string::npos);
+  EXPECT_EQ(run.out.find(" ! "), std::string::npos) << "the shipped table has no surprises";
+
+  ExpectOneLineError(
+      RunReplay({"--explain-table", "--table", "nothing.txt"}), 1,
+      "cannot open the table " + ReplayFolder() + "nothing.txt: No such file or directory");
+}
+
+}  // namespace
+}  // namespace ncdrill_test

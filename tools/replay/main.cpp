@@ -1,0 +1,56 @@
+// ncdrill-replay: runs NC programs through ncdrill.so as a host does, and
+// shows what the plug-in hands the host.
+#include <cstdio>
+#include <exception>
+#include <new>
+#include <string>
+
+#include "options.h"
+#include "replay.h"
+
+#ifndef NCDRILL_VERSION
+#define NCDRILL_VERSION "unknown"
+#endif
+
+namespace {
+
+int Fail(const std::string& message, int status) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "ncdrill-replay: %s\n", message.c_str());
+  return status;
+}
+
+int Run(int argc, char** argv) {
+  ncdrill_replay::Options options;
+  std::string error;
+  if (!ncdrill_replay::ParseOptions(argc, argv, options, error)) {
+    return Fail(error, ncdrill_replay::kExitUsage);
+  }
+  if (options.help) {
+    std::fputs(ncdrill_replay::UsageText(), stdout);
+    return ncdrill_replay::kExitOk;
+  }
+  if (options.version) {
+    std::printf("ncdrill-replay %s\n", NCDRILL_VERSION);
+    return ncdrill_replay::kExitOk;
+  }
+  const int status = options.explainTable ? ncdrill_replay::Explain(options, error)
+                                          : ncdrill_replay::Replay(options, error);
+  if (status != ncdrill_replay::kExitOk) return Fail(error, status);
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    return Fail("cannot write the output", ncdrill_replay::kExitFailed);
+  }
+  return ncdrill_replay::kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    return Fail("out of memory", ncdrill_replay::kExitFailed);
+  } catch (const std::exception& e) {
+    return Fail(e.what(), ncdrill_replay::kExitFailed);
+  }
+}
