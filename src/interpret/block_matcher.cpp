@@ -1,6 +1,8 @@
 #include "interpret/block_matcher.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "interpret/vector_scan.h"
 
@@ -53,11 +55,15 @@ std::uint32_t BlockMatcher::Insert(const std::string& pattern) {
   std::uint32_t node = 0;
   for (const char c : pattern) {
     const auto byte = static_cast<unsigned char>(c);
-    std::uint32_t next = edges_.Find(node, byte);
+    std::uint32_t next = node == 0 ? rootChild_[byte] : edges_.Find(node, byte);
     if (next == kNoNode) {
       next = static_cast<std::uint32_t>(nodes_.size());
       nodes_.emplace_back();
-      edges_.Insert(node, byte, next);
+      if (node == 0) {
+        rootChild_[byte] = next;
+      } else {
+        edges_.Insert(node, byte, next);
+      }
     }
     node = next;
   }
@@ -87,6 +93,7 @@ void BlockMatcher::Build(const std::vector<TableEntry>& entries) {
   std::size_t characters = 8;
   for (const TableEntry& entry : entries) characters += entry.name.size();
   nodes_.assign(1, Node{});
+  std::fill(std::begin(rootChild_), std::end(rootChild_), kNoNode);
   nodes_.reserve(characters + 1);
   edges_.Reset(characters);
   names_.clear();
@@ -139,17 +146,18 @@ bool BlockMatcher::OnCandidate(const unsigned char* block, std::size_t size, std
   }
   // Walk every pattern that starts here. No pattern holds a NUL, so the walk
   // never passes the end of the text.
-  std::uint32_t node = 0;
-  for (std::size_t i = at; i < size; ++i) {
-    node = edges_.Find(node, block[i]);
-    if (node == kNoNode) break;
+  std::uint32_t node = rootChild_[block[at]];
+  std::size_t end = at + 1;  // the pattern at `node` is block[at, end)
+  while (node != kNoNode) {
     const Node& found = nodes_[node];
     if (found.codes != 0) {
       if (found.codes & kCodeG52) facts.hasG52 = true;
       if (found.codes & kCodeM9) facts.hasM9 = true;
       if ((found.codes & kCodeG2) && facts.firstG2 == BlockFacts::kNone) facts.firstG2 = at;
     }
-    if (found.name != kNoNode) SeeName(found.name, block, size, i + 1, facts);
+    if (found.name != kNoNode) SeeName(found.name, block, size, end, facts);
+    if (end == size) break;
+    node = edges_.Find(node, block[end++]);
   }
   return true;
 }

@@ -79,8 +79,9 @@ class BlockMatcher {
   void ScanScalar(const unsigned char* block, std::size_t size, BlockFacts& facts) noexcept;
   void ScanVector(const unsigned char* block, std::size_t size, BlockFacts& facts) noexcept;
 
-  std::vector<Node> nodes_;
-  Edges edges_;
+  std::vector<Node> nodes_;            // nodes_[0] is the root
+  std::uint32_t rootChild_[256] = {};  // the root's edges, looked up directly
+  Edges edges_;                        // all other edges
   std::vector<Name> names_;
   std::uint32_t epoch_ = 0;
   PrefixTables prefixes_{};

@@ -76,16 +76,20 @@ __attribute__((target("avx2"))) void CandidateMasksAvx2(const PrefixTables& tabl
 
 #define NCDRILL_AVX512 __attribute__((target("avx512f,avx512bw")))
 
-NCDRILL_AVX512 inline __m512i NibbleLookup512(const std::uint8_t* low, const std::uint8_t* high,
-                                              __m512i v) {
+// The four tables in registers: stores of the masks could otherwise alias
+// the byte tables and force them to be reloaded for every word.
+struct Tables512 {
+  __m512i low1, high1, low2, high2;
+};
+
+NCDRILL_AVX512 inline __m512i NibbleLookup512(__m512i low, __m512i high, __m512i v) {
   const __m512i nibble = _mm512_set1_epi8(0x0f);
   const __m512i lows = _mm512_and_si512(v, nibble);
   const __m512i highs = _mm512_and_si512(_mm512_srli_epi16(v, 4), nibble);
-  return _mm512_and_si512(_mm512_shuffle_epi8(_mm512_load_si512(low), lows),
-                          _mm512_shuffle_epi8(_mm512_load_si512(high), highs));
+  return _mm512_and_si512(_mm512_shuffle_epi8(low, lows), _mm512_shuffle_epi8(high, highs));
 }
 
-NCDRILL_AVX512 inline PositionMasks Word512(const PrefixTables& tables, __m512i first,
+NCDRILL_AVX512 inline PositionMasks Word512(const Tables512& tables, __m512i first,
                                             __m512i second) {
   const __m512i both = _mm512_and_si512(NibbleLookup512(tables.low1, tables.high1, first),
                                         NibbleLookup512(tables.low2, tables.high2, second));
@@ -94,17 +98,22 @@ NCDRILL_AVX512 inline PositionMasks Word512(const PrefixTables& tables, __m512i 
                        _mm512_cmpeq_epi8_mask(first, _mm512_set1_epi8('('))};
 }
 
-NCDRILL_AVX512 void CandidateMasksAvx512(const PrefixTables& tables, const unsigned char* bytes,
-                                         std::size_t positions, std::size_t readable,
-                                         PositionMasks* masks) {
+NCDRILL_AVX512 void CandidateMasksAvx512(const PrefixTables& prefixTables,
+                                         const unsigned char* bytes, std::size_t positions,
+                                         std::size_t readable, PositionMasks* masks) {
+  const Tables512 tables{
+      _mm512_load_si512(prefixTables.low1), _mm512_load_si512(prefixTables.high1),
+      _mm512_load_si512(prefixTables.low2), _mm512_load_si512(prefixTables.high2)};
   std::size_t base = 0;
-  for (; base + kWordPositions < readable && base < positions; base += kWordPositions) {
-    const __m512i first = _mm512_loadu_si512(bytes + base);
-    const __m512i second = _mm512_loadu_si512(bytes + base + 1);
-    *masks++ = Limit(Word512(tables, first, second), positions - base);
+  // Whole words, each with the byte after it to read.
+  for (; base + kWordPositions <= positions && base + kWordPositions < readable;
+       base += kWordPositions) {
+    *masks++ =
+        Word512(tables, _mm512_loadu_si512(bytes + base), _mm512_loadu_si512(bytes + base + 1));
   }
   if (base >= positions) return;
-  const std::size_t rest = readable - base;  // 1 to 64
+  const std::size_t rest =
+      readable - base < kWordPositions + 1 ? readable - base : kWordPositions + 1;
   const __m512i first = _mm512_maskz_loadu_epi8(LowBits(rest), bytes + base);
   const __m512i second = _mm512_maskz_loadu_epi8(LowBits(rest - 1), bytes + base + 1);
   *masks = Limit(Word512(tables, first, second), positions - base);
