@@ -194,7 +194,7 @@ void ExpectSameFacts(const ncdrill::BlockFacts& a, const ncdrill::BlockFacts& b)
 
 TEST(Differential, EveryVectorUnitFindsWhatTheScalarScanFinds) {
   using ncdrill::VectorUnit;
-  for (const VectorUnit unit : {VectorUnit::kAvx2, VectorUnit::kAvx512}) {
+  for (const VectorUnit unit : {VectorUnit::kAvx2, VectorUnit::kAvx512, VectorUnit::kAvx512Vbmi}) {
     if (ncdrill::CandidateMaskFnFor(unit) == nullptr) continue;  // not on this processor
     for (unsigned seed = 100; seed < 130; ++seed) {
       Random random(seed);

@@ -125,6 +125,10 @@ void BlockMatcher::Build(const std::vector<TableEntry>& entries) {
     secondBits_[byte] = prefixes_.low2[byte & 15] & prefixes_.high2[byte >> 4];
     attention_[byte] = firstBits_[byte] != 0 || byte == 'T' || byte == '(';
   }
+  for (int k = 0; k < 128; ++k) {
+    prefixes_.first128[k] = firstBits_[k] | firstBits_[k + 128];
+    prefixes_.second128[k] = secondBits_[k] | secondBits_[k + 128];
+  }
   epoch_ = 0;
   UseVectorUnit(BestVectorUnit());
 }

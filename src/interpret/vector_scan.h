@@ -19,6 +19,10 @@ struct PrefixTables {
   alignas(64) std::uint8_t high1[64];
   alignas(64) std::uint8_t low2[64];  // by the second byte's
   alignas(64) std::uint8_t high2[64];
+  // The same bits by the byte's low seven bits, for 128-entry byte
+  // permutes: entry k holds the bits of bytes k and k + 128.
+  alignas(64) std::uint8_t first128[128];
+  alignas(64) std::uint8_t second128[128];
 };
 
 // Positions per mask word.
@@ -27,8 +31,10 @@ constexpr std::size_t kWordPositions = 64;
 // What 64 positions hold: bit k stands for position k.
 struct PositionMasks {
   std::uint64_t candidates;  // may start a pattern
-  std::uint64_t t;           // "T"
-  std::uint64_t paren;       // "("
+  // "T" and "(": only the first "T" of a block matters, so after the first
+  // word that holds a "T" these may be left empty.
+  std::uint64_t t;
+  std::uint64_t paren;
 };
 
 // Writes one PositionMasks per 64 positions of `bytes[0, positions)`. The
@@ -37,7 +43,12 @@ struct PositionMasks {
 using CandidateMaskFn = void (*)(const PrefixTables& tables, const unsigned char* bytes,
                                  std::size_t positions, std::size_t readable, PositionMasks* masks);
 
-enum class VectorUnit { kNone, kAvx2, kAvx512 };
+enum class VectorUnit {
+  kNone,
+  kAvx2,        // nibble shuffles, 32 bytes at a time
+  kAvx512,      // nibble shuffles, 64 bytes at a time, masked loads
+  kAvx512Vbmi,  // 128-entry byte permutes, 64 bytes at a time, masked loads
+};
 
 // The implementation for `unit`, or null when this processor (or this
 // build's target) does not have it.
