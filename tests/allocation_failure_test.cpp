@@ -274,11 +274,13 @@ TEST_F(AllocationFailure, InterpretBlockWithDrillBlocks) {
 
 TEST_F(AllocationFailure, InterpretBlockPilingUpRequestsWithoutDrillBlocks) {
   std::vector<std::string> program;
-  for (int t = 0; t < 40; ++t)
+  program.reserve(43);
+  for (int t = 0; t < 40; ++t) {
     program.push_back("N" + std::to_string(t) + " T" + std::to_string(t));
-  program.push_back("T16383 M9 G52");
-  program.push_back("X0 Y0");
-  program.push_back("G81");  // one drill block at the very end collects the pile
+  }
+  program.emplace_back("T16383 M9 G52");
+  program.emplace_back("X0 Y0");
+  program.emplace_back("G81");  // one drill block at the very end collects the pile
   ExpectBlocksSurviveEveryFailure(*plugin_, reference_, program);
 }
 
