@@ -2,13 +2,14 @@
 // and reports time and memory, failing when results go wrong or memory grows
 // with the number of blocks.
 //
-//   ncdrill_soak [blocks] [table-lines] [block-bytes]
+//   ncdrill_soak [blocks] [table-lines] [block-bytes] [named]
 //
 // defaults: 1,000,000 blocks, a table of 100 lines, blocks of at most 64
-// characters. The blocks cycle through a short program of requests, masks,
-// units, comments and drill blocks; every drill block is checked. Memory is
-// the process's resident set, taken after the first tenth of the blocks and
-// at the end; the end may exceed it by at most 1 MiB.
+// characters. With "named", every table line has a name (Q1, Q2, ...) that
+// no block holds, so that every block is searched for every name. The blocks cycle through a short
+// program of requests, masks, units, comments and drill blocks; every drill block is checked.
+// Memory is the process's resident set, taken after the first tenth of the blocks and at the end;
+// the end may exceed it by at most 1 MiB.
 #include <dlfcn.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -83,8 +84,10 @@ int main(int argc, char** argv) {
   const long blocks = argc > 1 ? std::atol(argv[1]) : 1000000;
   const long tableLines = argc > 2 ? std::atol(argv[2]) : 100;
   const long blockBytes = argc > 3 ? std::atol(argv[3]) : 64;
+  const bool named = argc > 4 && std::string(argv[4]) == "named";
   if (blocks <= 0 || tableLines < 2 || blockBytes < 32) {
-    std::fprintf(stderr, "usage: ncdrill_soak [blocks] [table-lines >= 2] [block-bytes >= 32]\n");
+    std::fprintf(stderr,
+                 "usage: ncdrill_soak [blocks] [table-lines >= 2] [block-bytes >= 32] [named]\n");
     return 2;
   }
 
@@ -95,7 +98,11 @@ int main(int argc, char** argv) {
   {
     std::ofstream out(folder / "VONDRIX_4.txt");
     out << "# soak table\n";
-    for (long i = 1; i < tableLines; ++i) out << i << "\n";
+    for (long i = 1; i < tableLines; ++i) {
+      out << i;
+      if (named) out << " Q" << i;
+      out << "\n";
+    }
     out << "81 G81\n";
   }
   fs::copy_file(NCDRILL_PLUGIN_FILE, folder / "ncdrill.so");
@@ -143,17 +150,19 @@ int main(int argc, char** argv) {
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   const long residentAtEnd = ResidentKiB();
+  const long peak = PeakResidentKiB();
   delete interpreter;
   dlclose(handle);
   std::error_code ignored;
   fs::remove_all(folder, ignored);
 
   std::printf(
-      "%ld blocks of up to %ld bytes, table of %ld lines: %.2f s (%.0f blocks/s), "
+      "%ld blocks of up to %ld bytes, table of %ld%s lines: %.2f s (%.0f blocks/s), "
       "%ld drill blocks\n",
-      blocks, blockBytes, tableLines, seconds, static_cast<double>(blocks) / seconds, host.drills);
+      blocks, blockBytes, tableLines, named ? " named" : "", seconds,
+      static_cast<double>(blocks) / seconds, host.drills);
   std::printf("resident: %ld KiB after a tenth, %ld KiB at the end; peak %ld KiB\n",
-              residentAtTenth, residentAtEnd, PeakResidentKiB());
+              residentAtTenth, residentAtEnd, peak);
   const bool grew = residentAtEnd > residentAtTenth + 1024;
   const bool ok = wrongResults == 0 && host.wrong == 0 && host.drills == expectedDrills && !grew;
   if (!ok) {
