@@ -9,6 +9,7 @@ namespace {
 std::atomic<std::size_t> allocations{0};
 std::atomic<std::size_t> failAt{0};  // allocation number that fails; 0: none
 std::atomic<bool> failed{false};
+std::atomic<std::size_t> live{0};
 
 void* Allocate(std::size_t size) noexcept {
   const std::size_t n = ++allocations;
@@ -17,7 +18,15 @@ void* Allocate(std::size_t size) noexcept {
     failed = true;
     return nullptr;
   }
-  return std::malloc(size == 0 ? 1 : size);
+  void* p = std::malloc(size == 0 ? 1 : size);
+  if (p != nullptr) ++live;
+  return p;
+}
+
+void Free(void* p) noexcept {
+  if (p == nullptr) return;
+  --live;
+  std::free(p);
 }
 
 void* AllocateOrThrow(std::size_t size) {
@@ -36,6 +45,8 @@ void FailAllocation(std::size_t k) {
 
 bool AllocationFailed() { return failed.load(); }
 
+std::size_t LiveAllocations() { return live.load(); }
+
 }  // namespace ncdrill_test
 
 void* operator new(std::size_t size) { return ncdrill_test::AllocateOrThrow(size); }
@@ -46,9 +57,9 @@ void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
 void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
   return ncdrill_test::Allocate(size);
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete(void* p) noexcept { ncdrill_test::Free(p); }
+void operator delete[](void* p) noexcept { ncdrill_test::Free(p); }
+void operator delete(void* p, std::size_t) noexcept { ncdrill_test::Free(p); }
+void operator delete[](void* p, std::size_t) noexcept { ncdrill_test::Free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { ncdrill_test::Free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { ncdrill_test::Free(p); }

@@ -18,6 +18,9 @@ void FailAllocation(std::size_t k);
 // True when the armed failure has happened.
 bool AllocationFailed();
 
+// Blocks allocated through operator new and not yet deleted.
+std::size_t LiveAllocations();
+
 }  // namespace ncdrill_test
 
 #endif

@@ -119,6 +119,7 @@ class DefinitionTable {
   void Load(const char* path);
 
   const std::vector<TableEntry>& entries() const noexcept { return entries_; }
+  const std::vector<ChainRecord>& records() const noexcept { return records_; }
   ChainRecord& terminalRecord() noexcept { return terminalRecord_; }
   // Where the host starts walking the chain: the first record, or the
   // terminal record when the table is empty.
