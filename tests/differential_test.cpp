@@ -1,5 +1,5 @@
-// The plug-in against the plain reference model on random tables and
-// blocks, and the scanner's two candidate searches against each other.
+// The plug-in against the plain model (fuzz/model.h) on random tables and
+// blocks, and the scanner's candidate searches against each other.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "interpret/block_matcher.h"
+#include "model.h"
 #include "plugin_host.h"
-#include "reference_model.h"
 #include "table/definition_table.h"
 
 namespace ncdrill_test {
@@ -142,13 +142,13 @@ std::size_t RandomLength(Random& random) {
   }
 }
 
-TEST(Differential, PluginMatchesTheReferenceModel) {
+TEST(Differential, PluginMatchesThePlainModel) {
   std::size_t drillBlocks = 0;
   for (unsigned seed = 1; seed <= 60; ++seed) {
     Random random(seed);
-    Session session(RandomTable(random));
-    ReferenceModel model(
-        ncdrill::ReadTableEntries((session.folder().path() + "VONDRIX_4.txt").c_str()));
+    const std::string table = RandomTable(random);
+    Session session(table);
+    ncdrill_model::Interpreter model(ncdrill_model::ReadTable(table));
     for (int n = 0; n < 400; ++n) {
       const std::string buffer = RandomBlock(random, RandomLength(random));
       // Sometimes the host's length stops short of what its buffer holds.
@@ -157,15 +157,16 @@ TEST(Differential, PluginMatchesTheReferenceModel) {
       const std::size_t eventsBefore = session.host().events().size();
       const bool result =
           session.interpreter().InterpretBlock(buffer.data(), static_cast<std::int32_t>(length));
-      const ReferenceModel::Outcome expected =
-          model.Interpret(std::string_view(buffer).substr(0, length));
+      const std::string_view hostBlock = std::string_view(buffer).substr(0, length);
+      const ncdrill_model::Outcome expected =
+          model.Block(hostBlock.substr(0, hostBlock.find('\0')));
       const std::vector<Event> events(
           session.host().events().begin() + static_cast<std::ptrdiff_t>(eventsBefore),
           session.host().events().end());
       SCOPED_TRACE("seed " + std::to_string(seed) + " block " + std::to_string(n) + ": " +
                    ::testing::PrintToString(buffer.substr(0, length)));
       ASSERT_EQ(result, expected.result);
-      if (!expected.drillBlock) {
+      if (!expected.drill) {
         ASSERT_TRUE(events.empty());
         continue;
       }
@@ -176,7 +177,7 @@ TEST(Differential, PluginMatchesTheReferenceModel) {
         values.push_back(events[0].chain[r].second);
       ASSERT_EQ(values, expected.values);
       ASSERT_EQ(events[0].chain.back().first, expected.terminal);
-      ASSERT_EQ(events[1].selections, expected.selections);
+      ASSERT_EQ(events[1].selections, expected.handed);
     }
   }
   EXPECT_GT(drillBlocks, 1000u);  // the random programs do reach the trigger
