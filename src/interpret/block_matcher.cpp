@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <limits>
+#include <numeric>
 
 #include "interpret/vector_scan.h"
 
@@ -78,20 +80,22 @@ void BlockMatcher::AddPrefix(unsigned char first, int second) {
         1 + (first == 0 ? kNulBucket : 1 + nextBucket_++ % (kBuckets - 1)));
   }
   const auto bit = static_cast<std::uint8_t>(1u << (bucketOf_[first] - 1));
-  for (int lane = 0; lane < 64; lane += 16) {
-    prefixes_.low1[lane + (first & 15)] |= bit;
-    prefixes_.high1[lane + (first >> 4)] |= bit;
-    for (int nibble = 0; nibble < 16; ++nibble) {
-      const bool any = second < 0;
-      if (any || nibble == (second & 15)) prefixes_.low2[lane + nibble] |= bit;
-      if (any || nibble == (second >> 4)) prefixes_.high2[lane + nibble] |= bit;
+  const bool anySecond = second < 0;
+  const unsigned secondByte = anySecond ? 0u : static_cast<unsigned>(second);
+  for (unsigned lane = 0; lane < 64; lane += 16) {
+    prefixes_.low1[lane + (first & 15u)] |= bit;
+    prefixes_.high1[lane + (first >> 4u)] |= bit;
+    for (unsigned nibble = 0; nibble < 16; ++nibble) {
+      if (anySecond || nibble == (secondByte & 15u)) prefixes_.low2[lane + nibble] |= bit;
+      if (anySecond || nibble == (secondByte >> 4u)) prefixes_.high2[lane + nibble] |= bit;
     }
   }
 }
 
 void BlockMatcher::Build(const std::vector<TableEntry>& entries) {
-  std::size_t characters = 8;
-  for (const TableEntry& entry : entries) characters += entry.name.size();
+  const std::size_t characters = std::accumulate(
+      entries.begin(), entries.end(), std::size_t{8},
+      [](std::size_t sum, const TableEntry& entry) { return sum + entry.name.size(); });
   nodes_.assign(1, Node{});
   std::fill(std::begin(rootChild_), std::end(rootChild_), kNoNode);
   nodes_.reserve(characters + 1);
@@ -220,11 +224,12 @@ void BlockMatcher::ScanVector(const unsigned char* block, std::size_t size,
 void BlockMatcher::Examine(const char* text, std::size_t size, BlockFacts& facts) noexcept {
   facts = BlockFacts{};
   facts.length = size;
-  if (++epoch_ == 0) {
+  if (epoch_ == std::numeric_limits<std::uint32_t>::max()) {
     // After 2^32 blocks the marks could look current again: start afresh.
     for (Name& name : names_) name.seenEpoch = 0;
-    epoch_ = 1;
+    epoch_ = 0;
   }
+  ++epoch_;
   const auto* block = reinterpret_cast<const unsigned char*>(text);
   if (candidateMasks_ != nullptr) {
     ScanVector(block, size, facts);

@@ -79,18 +79,18 @@ class BlockMatcher {
   void ScanScalar(const unsigned char* block, std::size_t size, BlockFacts& facts) noexcept;
   void ScanVector(const unsigned char* block, std::size_t size, BlockFacts& facts) noexcept;
 
+  PrefixTables prefixes_{};            // first: its 64-byte alignment then costs no padding
   std::vector<Node> nodes_;            // nodes_[0] is the root
   std::uint32_t rootChild_[256] = {};  // the root's edges, looked up directly
   Edges edges_;                        // all other edges
   std::vector<Name> names_;
+  CandidateMaskFn candidateMasks_ = nullptr;  // null: scalar scan only
   std::uint32_t epoch_ = 0;
-  PrefixTables prefixes_{};
+  unsigned nextBucket_ = 0;
   std::uint8_t firstBits_[256] = {};   // low1 & high1 for each byte
   std::uint8_t secondBits_[256] = {};  // low2 & high2 for each byte
   bool attention_[256] = {};           // may start a pattern, or is "T" or "("
   std::uint8_t bucketOf_[256] = {};    // 0: not given yet
-  unsigned nextBucket_ = 0;
-  CandidateMaskFn candidateMasks_ = nullptr;  // null: scalar scan only
 };
 
 }  // namespace ncdrill

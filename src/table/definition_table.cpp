@@ -150,8 +150,9 @@ std::vector<TableEntry> ReadTableEntries(const char* path) {
 }
 
 NumberIndex::NumberIndex(const std::vector<TableEntry>& entries) {
-  sorted_.reserve(entries.size());
-  for (const TableEntry& entry : entries) sorted_.push_back(entry.number);
+  sorted_.resize(entries.size());
+  std::transform(entries.begin(), entries.end(), sorted_.begin(),
+                 [](const TableEntry& entry) { return entry.number; });
   std::sort(sorted_.begin(), sorted_.end());
   sorted_.erase(std::unique(sorted_.begin(), sorted_.end()), sorted_.end());
   minusOneRank_ = RankOf(-1);
