@@ -4,7 +4,6 @@
 #include <cstring>
 #include <iterator>
 #include <limits>
-#include <numeric>
 
 #include "interpret/vector_scan.h"
 
@@ -26,17 +25,32 @@ std::uint64_t EdgeKey(std::uint32_t from, unsigned char byte) noexcept {
 
 }  // namespace
 
-void BlockMatcher::Edges::Reset(std::size_t expected) {
-  std::size_t capacity = 16;
-  while (capacity < expected * 2) capacity *= 2;
-  keys_.assign(capacity, 0);
-  targets_.assign(capacity, 0);
+void BlockMatcher::Edges::Reset() {
+  keys_.assign(kInitialSlots, 0);
+  targets_.assign(kInitialSlots, 0);
+  shift_ = 64 - kInitialSlotBits;
   count_ = 0;
+}
+
+void BlockMatcher::Edges::Grow() {
+  std::vector<std::uint64_t> keys(keys_.size() * 2, 0);
+  std::vector<std::uint32_t> targets(targets_.size() * 2, 0);
+  keys.swap(keys_);
+  targets.swap(targets_);
+  --shift_;
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    if (keys[i] != 0) {
+      const std::size_t slot = Slot(keys[i]);
+      keys_[slot] = keys[i];
+      targets_[slot] = targets[i];
+    }
+  }
 }
 
 std::size_t BlockMatcher::Edges::Slot(std::uint64_t key) const noexcept {
   const std::size_t mask = keys_.size() - 1;
-  std::size_t slot = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ULL) >> 24) & mask;
+  // Fibonacci hashing: the product's top bits index the table.
+  std::size_t slot = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ULL) >> shift_);
   while (keys_[slot] != 0 && keys_[slot] != key) slot = (slot + 1) & mask;
   return slot;
 }
@@ -47,6 +61,7 @@ std::uint32_t BlockMatcher::Edges::Find(std::uint32_t from, unsigned char byte) 
 }
 
 void BlockMatcher::Edges::Insert(std::uint32_t from, unsigned char byte, std::uint32_t to) {
+  if ((count_ + 1) * 2 > keys_.size()) Grow();  // at most half full: probes stay short
   const std::size_t slot = Slot(EdgeKey(from, byte));
   keys_[slot] = EdgeKey(from, byte);
   targets_[slot] = to;
@@ -73,6 +88,10 @@ std::uint32_t BlockMatcher::Insert(const std::string& pattern) {
 }
 
 void BlockMatcher::AddPrefix(unsigned char first, int second) {
+  // Many names share their first two bytes; each prefix goes in once.
+  const std::size_t key = first * 257u + static_cast<std::size_t>(second + 1);
+  if (prefixAdded_[key]) return;
+  prefixAdded_[key] = true;
   if (bucketOf_[first] == 0) {
     // Each first byte keeps one bucket, so its second bytes sharpen the filter;
     // the NUL bucket accepts any second byte and is not shared.
@@ -93,17 +112,14 @@ void BlockMatcher::AddPrefix(unsigned char first, int second) {
 }
 
 void BlockMatcher::Build(const std::vector<TableEntry>& entries) {
-  const std::size_t characters = std::accumulate(
-      entries.begin(), entries.end(), std::size_t{8},
-      [](std::size_t sum, const TableEntry& entry) { return sum + entry.name.size(); });
   nodes_.assign(1, Node{});
   std::fill(std::begin(rootChild_), std::end(rootChild_), kNoNode);
-  nodes_.reserve(characters + 1);
-  edges_.Reset(characters);
+  edges_.Reset();
   names_.clear();
   prefixes_ = PrefixTables{};
   std::memset(bucketOf_, 0, sizeof bucketOf_);
   nextBucket_ = 0;
+  prefixAdded_.assign(256 * 257, false);
 
   AddPrefix(0, -1);
   const struct {

@@ -57,15 +57,19 @@ class BlockMatcher {
   // Edges of the pattern trie in one open-addressing table.
   class Edges {
    public:
-    void Reset(std::size_t expected);
+    void Reset();
     std::uint32_t Find(std::uint32_t from, unsigned char byte) const noexcept;
     void Insert(std::uint32_t from, unsigned char byte, std::uint32_t to);
 
    private:
+    static constexpr unsigned kInitialSlotBits = 6;
+    static constexpr std::size_t kInitialSlots = std::size_t{1} << kInitialSlotBits;
     std::size_t Slot(std::uint64_t key) const noexcept;
+    void Grow();
     std::vector<std::uint64_t> keys_;  // (from << 8 | byte) + 1; 0 is empty
     std::vector<std::uint32_t> targets_;
     std::size_t count_ = 0;
+    unsigned shift_ = 64 - kInitialSlotBits;
   };
 
   std::uint32_t Insert(const std::string& pattern);
@@ -91,6 +95,7 @@ class BlockMatcher {
   std::uint8_t secondBits_[256] = {};  // low2 & high2 for each byte
   bool attention_[256] = {};           // may start a pattern, or is "T" or "("
   std::uint8_t bucketOf_[256] = {};    // 0: not given yet
+  std::vector<bool> prefixAdded_;      // by first * 257 + second + 1 (0: any second)
 };
 
 }  // namespace ncdrill
