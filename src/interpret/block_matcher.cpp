@@ -50,7 +50,7 @@ void BlockMatcher::Edges::Grow() {
 std::size_t BlockMatcher::Edges::Slot(std::uint64_t key) const noexcept {
   const std::size_t mask = keys_.size() - 1;
   // Fibonacci hashing: the product's top bits index the table.
-  std::size_t slot = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ULL) >> shift_);
+  auto slot = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ULL) >> shift_);
   while (keys_[slot] != 0 && keys_[slot] != key) slot = (slot + 1) & mask;
   return slot;
 }
@@ -89,7 +89,7 @@ std::uint32_t BlockMatcher::Insert(const std::string& pattern) {
 
 void BlockMatcher::AddPrefix(unsigned char first, int second) {
   // Many names share their first two bytes; each prefix goes in once.
-  const std::size_t key = first * 257u + static_cast<std::size_t>(second + 1);
+  const std::size_t key = std::size_t{first} * 257 + static_cast<std::size_t>(second + 1);
   if (prefixAdded_[key]) return;
   prefixAdded_[key] = true;
   if (bucketOf_[first] == 0) {
@@ -119,7 +119,7 @@ void BlockMatcher::Build(const std::vector<TableEntry>& entries) {
   prefixes_ = PrefixTables{};
   std::memset(bucketOf_, 0, sizeof bucketOf_);
   nextBucket_ = 0;
-  prefixAdded_.assign(256 * 257, false);
+  prefixAdded_.assign(std::size_t{256} * 257, false);
 
   AddPrefix(0, -1);
   const struct {
