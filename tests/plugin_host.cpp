@@ -34,9 +34,11 @@ void TempFolder::Write(const std::string& name, std::string_view bytes) const {
   if (!out) throw std::runtime_error("cannot write " + file.string());
 }
 
-LoadedPlugin::LoadedPlugin(const std::string& folder, const std::string& openAs)
+LoadedPlugin::LoadedPlugin(const std::string& folder, const std::string& openAs,
+                           const std::string& source)
     : file_(folder + "ncdrill.so") {
-  fs::copy_file(BuiltPluginFile(), file_, fs::copy_options::overwrite_existing);
+  fs::copy_file(source.empty() ? BuiltPluginFile() : source, file_,
+                fs::copy_options::overwrite_existing);
   const std::string name = openAs.empty() ? file_ : openAs;
   handle_ = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle_ == nullptr) throw std::runtime_error(std::string("dlopen: ") + dlerror());
@@ -143,9 +145,10 @@ void RecordingHost::EndBlock(void* context) {
   Self(context)->Record(std::move(e));
 }
 
-Session::Session(std::string_view table, const char* tableFileName) {
+Session::Session(std::string_view table, const char* tableFileName,
+                 const std::string& pluginFile) {
   folder_.Write(tableFileName != nullptr ? tableFileName : "VONDRIX_4.txt", table);
-  plugin_ = std::make_unique<LoadedPlugin>(folder_.path());
+  plugin_ = std::make_unique<LoadedPlugin>(folder_.path(), "", pluginFile);
   interpreter_ = plugin_->Create(host_.table(), nullptr, tableFileName);
   if (interpreter_ == nullptr) throw std::runtime_error("GetInterpreter returned null");
 }

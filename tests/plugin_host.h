@@ -35,9 +35,11 @@ class TempFolder {
 // copy is a separate file, so each LoadedPlugin gets its own instance.
 class LoadedPlugin {
  public:
-  // Copies the built plug-in to `folder` + "ncdrill.so" and opens it by
-  // `openAs` (that full path when empty).
-  explicit LoadedPlugin(const std::string& folder, const std::string& openAs = "");
+  // Copies the plug-in at `source` (the built ncdrill.so when empty) to
+  // `folder` + "ncdrill.so" and opens it by `openAs` (that full path when
+  // empty).
+  explicit LoadedPlugin(const std::string& folder, const std::string& openAs = "",
+                        const std::string& source = "");
   ~LoadedPlugin();
   LoadedPlugin(const LoadedPlugin&) = delete;
   LoadedPlugin& operator=(const LoadedPlugin&) = delete;
@@ -101,7 +103,9 @@ class RecordingHost {
 // only need to feed blocks.
 class Session {
  public:
-  explicit Session(std::string_view table, const char* tableFileName = nullptr);
+  // `pluginFile`: the plug-in to load, the built ncdrill.so when empty.
+  explicit Session(std::string_view table, const char* tableFileName = nullptr,
+                   const std::string& pluginFile = "");
   ~Session();
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;

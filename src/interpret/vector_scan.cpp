@@ -165,33 +165,27 @@ NCDRILL_VBMI void CandidateMasksVbmi(const PrefixTables& prefixTables, const uns
   *masks = Limit(WordVbmi(tables, first, second, tSeen), positions - base);
 }
 
-bool Has(VectorUnit unit) noexcept {
+}  // namespace
+
+bool HasVectorUnit(VectorUnit unit) noexcept {
   __builtin_cpu_init();
   switch (unit) {
     case VectorUnit::kAvx512Vbmi:
-      return Has(VectorUnit::kAvx512) && __builtin_cpu_supports("avx512vbmi");
+      return HasVectorUnit(VectorUnit::kAvx512) && __builtin_cpu_supports("avx512vbmi");
     case VectorUnit::kAvx512:
-      return Has(VectorUnit::kAvx2) && __builtin_cpu_supports("avx512f") &&
+      return HasVectorUnit(VectorUnit::kAvx2) && __builtin_cpu_supports("avx512f") &&
              __builtin_cpu_supports("avx512bw");
     case VectorUnit::kAvx2:
       return __builtin_cpu_supports("avx2");
-    case VectorUnit::kNone:
+    case VectorUnit::kSse2:
+    case VectorUnit::kPortable:
       return true;
   }
   return false;
 }
 
-}  // namespace
-
-VectorUnit BestVectorUnit() noexcept {
-  for (const VectorUnit unit : {VectorUnit::kAvx512Vbmi, VectorUnit::kAvx512, VectorUnit::kAvx2}) {
-    if (Has(unit)) return unit;
-  }
-  return VectorUnit::kNone;
-}
-
 CandidateMaskFn CandidateMaskFnFor(VectorUnit unit) noexcept {
-  if (!Has(unit)) return nullptr;
+  if (!HasVectorUnit(unit)) return nullptr;
   switch (unit) {
     case VectorUnit::kAvx512Vbmi:
       return &CandidateMasksVbmi;
@@ -199,7 +193,8 @@ CandidateMaskFn CandidateMaskFnFor(VectorUnit unit) noexcept {
       return &CandidateMasksAvx512;
     case VectorUnit::kAvx2:
       return &CandidateMasksAvx2;
-    case VectorUnit::kNone:
+    case VectorUnit::kSse2:
+    case VectorUnit::kPortable:
       break;
   }
   return nullptr;
@@ -207,9 +202,15 @@ CandidateMaskFn CandidateMaskFnFor(VectorUnit unit) noexcept {
 
 #else
 
-VectorUnit BestVectorUnit() noexcept { return VectorUnit::kNone; }
+bool HasVectorUnit(VectorUnit unit) noexcept { return unit == VectorUnit::kPortable; }
 CandidateMaskFn CandidateMaskFnFor(VectorUnit) noexcept { return nullptr; }
 
 #endif
+
+VectorUnit BestVectorUnit() noexcept {
+  auto unit = static_cast<int>(HighestAllowedUnit());
+  while (unit > 0 && !HasVectorUnit(static_cast<VectorUnit>(unit))) --unit;
+  return static_cast<VectorUnit>(unit);
+}
 
 }  // namespace ncdrill

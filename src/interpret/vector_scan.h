@@ -43,18 +43,26 @@ struct PositionMasks {
 using CandidateMaskFn = void (*)(const PrefixTables& tables, const unsigned char* bytes,
                                  std::size_t positions, std::size_t readable, PositionMasks* masks);
 
+// In ascending order; the numbers are those NCDRILL_VECTOR_UNIT gives.
 enum class VectorUnit {
-  kNone,
-  kAvx2,        // nibble shuffles, 32 bytes at a time
-  kAvx512,      // nibble shuffles, 64 bytes at a time, masked loads
-  kAvx512Vbmi,  // 128-entry byte permutes, 64 bytes at a time, masked loads
+  kPortable = 0,    // plain C++, any processor
+  kSse2 = 1,        // x86 (i386: when the processor has it)
+  kAvx2 = 2,        // nibble shuffles, 32 bytes at a time
+  kAvx512 = 3,      // nibble shuffles, 64 bytes at a time, masked loads
+  kAvx512Vbmi = 4,  // 128-entry byte permutes, 64 bytes at a time, masked loads
 };
 
+// Whether this processor, and this build's target, has `unit`.
+bool HasVectorUnit(VectorUnit unit) noexcept;
+
 // The implementation for `unit`, or null when this processor (or this
-// build's target) does not have it.
+// build's target) does not have it, or `unit` scans without one.
 CandidateMaskFn CandidateMaskFnFor(VectorUnit unit) noexcept;
 
-// The best unit this processor has.
+// The highest unit this build may use (NCDRILL_VECTOR_UNIT).
+VectorUnit HighestAllowedUnit() noexcept;
+
+// The best unit this processor has, up to HighestAllowedUnit().
 VectorUnit BestVectorUnit() noexcept;
 
 inline unsigned CountTrailingZeros(std::uint64_t mask) noexcept {
