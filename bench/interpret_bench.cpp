@@ -307,8 +307,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
   // Prints ns per block and the ratio to the floor, and returns false when
   // a ratio misses its target or a unit is slower than a lower one.
   bool PrintRatios(const std::vector<Row>& rows) const {
-    std::printf("\nns per block, CPU time (ratio to the floor); '!' misses its target\n%-24s",
-                "");
+    std::printf("\nns per block, CPU time (ratio to the floor); '!' misses its target\n%-24s", "");
     for (const Workload& w : Workloads()) std::printf(" %22s", w.name);
     std::printf("\n");
     bool met = true;
@@ -333,8 +332,9 @@ class RatioReporter : public benchmark::ConsoleReporter {
       }
       std::printf("\n");
     }
-    std::printf("targets: vector units <= 2x, portable <= 2x / 2x / 5x; '<' marks a unit "
-                "slower than the one below it\n");
+    std::printf(
+        "targets: vector units <= 2x, portable <= 2x / 2x / 5x; '<' marks a unit "
+        "slower than the one below it\n");
     return met;
   }
 

@@ -145,8 +145,7 @@ void RecordingHost::EndBlock(void* context) {
   Self(context)->Record(std::move(e));
 }
 
-Session::Session(std::string_view table, const char* tableFileName,
-                 const std::string& pluginFile) {
+Session::Session(std::string_view table, const char* tableFileName, const std::string& pluginFile) {
   folder_.Write(tableFileName != nullptr ? tableFileName : "VONDRIX_4.txt", table);
   plugin_ = std::make_unique<LoadedPlugin>(folder_.path(), "", pluginFile);
   interpreter_ = plugin_->Create(host_.table(), nullptr, tableFileName);

@@ -19,6 +19,10 @@ bool ContinuesNumber(unsigned char c) noexcept {
   return c == '.' || c == ',' || c == '-' || c == '+' || (c >= '0' && c <= '9');
 }
 
+std::uint64_t EveryByte(int byte) noexcept {
+  return static_cast<std::uint64_t>(byte) * 0x0101010101010101ULL;
+}
+
 std::uint64_t EdgeKey(std::uint32_t from, unsigned char byte) noexcept {
   return ((static_cast<std::uint64_t>(from) << 8) | byte) + 1;
 }
@@ -101,6 +105,12 @@ void BlockMatcher::AddPrefix(unsigned char first, int second) {
   const auto bit = static_cast<std::uint8_t>(1u << (bucketOf_[first] - 1));
   const bool anySecond = second < 0;
   const unsigned secondByte = anySecond ? 0u : static_cast<unsigned>(second);
+  prefixes_.firstBits[first] |= bit;
+  if (anySecond) {
+    for (std::uint8_t& bits : prefixes_.secondBits) bits |= bit;
+  } else {
+    prefixes_.secondBits[secondByte] |= bit;
+  }
   for (unsigned lane = 0; lane < 64; lane += 16) {
     prefixes_.low1[lane + (first & 15u)] |= bit;
     prefixes_.high1[lane + (first >> 4u)] |= bit;
@@ -122,13 +132,9 @@ void BlockMatcher::Build(const std::vector<TableEntry>& entries) {
   prefixAdded_.assign(std::size_t{256} * 257, false);
 
   AddPrefix(0, -1);
-  const struct {
-    const char* text;
-    Code code;
-  } codes[] = {{"G52", kCodeG52}, {"G2", kCodeG2}, {"M9", kCodeM9}};
-  for (const auto& code : codes) {
-    nodes_[Insert(code.text)].codes |= code.code;
-    AddPrefix(static_cast<unsigned char>(code.text[0]), static_cast<unsigned char>(code.text[1]));
+  // The codes are looked at where they start, without the trie.
+  for (const char* code : {"G52", "G2", "M9"}) {
+    AddPrefix(static_cast<unsigned char>(code[0]), static_cast<unsigned char>(code[1]));
   }
   for (std::size_t index = 0; index < entries.size(); ++index) {
     const std::string& name = entries[index].name;
@@ -140,17 +146,28 @@ void BlockMatcher::Build(const std::vector<TableEntry>& entries) {
     AddPrefix(static_cast<unsigned char>(name[0]),
               name.size() > 1 ? static_cast<unsigned char>(name[1]) : -1);
   }
-  for (int byte = 0; byte < 256; ++byte) {
-    firstBits_[byte] = prefixes_.low1[byte & 15] & prefixes_.high1[byte >> 4];
-    secondBits_[byte] = prefixes_.low2[byte & 15] & prefixes_.high2[byte >> 4];
-    attention_[byte] = firstBits_[byte] != 0 || byte == 'T' || byte == '(';
-  }
-  for (int k = 0; k < 128; ++k) {
-    prefixes_.first128[k] = firstBits_[k] | firstBits_[k + 128];
-    prefixes_.second128[k] = secondBits_[k] | secondBits_[k + 128];
-  }
+  FillByteTables();
   epoch_ = 0;
   UseVectorUnit(BestVectorUnit());
+}
+
+void BlockMatcher::FillByteTables() noexcept {
+  PrefixTables& t = prefixes_;
+  t.leadCount = 0;
+  for (int byte = 0; byte < 256; ++byte) {
+    t.attention[byte] = t.firstBits[byte] != 0 || byte == 'T' || byte == '(';
+    if (t.firstBits[byte] == 0) continue;
+    if (t.leadCount < kMaxComparedLeads) t.leadWords[t.leadCount] = EveryByte(byte);
+    ++t.leadCount;
+  }
+  if (t.leadCount <= kMaxComparedLeads) {
+    t.leadWords[t.leadCount] = EveryByte('T');
+    t.leadWords[t.leadCount + 1] = EveryByte('(');
+  }
+  for (int k = 0; k < 128; ++k) {
+    t.first128[k] = t.firstBits[k] | t.firstBits[k + 128];
+    t.second128[k] = t.secondBits[k] | t.secondBits[k + 128];
+  }
 }
 
 void BlockMatcher::SeeName(std::uint32_t name, const unsigned char* block, std::size_t size,
@@ -164,56 +181,47 @@ void BlockMatcher::SeeName(std::uint32_t name, const unsigned char* block, std::
 
 bool BlockMatcher::OnCandidate(const unsigned char* block, std::size_t size, std::size_t at,
                                BlockFacts& facts) noexcept {
-  if (block[at] == 0) {
+  const unsigned char c = block[at];
+  if (c == 0) {
     facts.length = at;
     return false;
   }
-  // Walk every pattern that starts here. No pattern holds a NUL, so the walk
-  // never passes the end of the text.
-  std::uint32_t node = rootChild_[block[at]];
-  std::size_t end = at + 1;  // the pattern at `node` is block[at, end)
-  while (node != kNoNode) {
-    const Node& found = nodes_[node];
-    if (found.codes != 0) {
-      if (found.codes & kCodeG52) facts.hasG52 = true;
-      if (found.codes & kCodeM9) facts.hasM9 = true;
-      if ((found.codes & kCodeG2) && facts.firstG2 == BlockFacts::kNone) facts.firstG2 = at;
-    }
-    if (found.name != kNoNode) SeeName(found.name, block, size, end, facts);
-    if (end == size) break;
-    node = edges_.Find(node, block[end++]);
+  const unsigned char next = at + 1 < size ? block[at + 1] : 0;
+  if (c == 'M') {
+    facts.hasM9 = facts.hasM9 || next == '9';
+  } else if (c == 'G') {
+    if (next == '2' && facts.firstG2 == BlockFacts::kNone) facts.firstG2 = at;
+    facts.hasG52 = facts.hasG52 || (next == '5' && at + 2 < size && block[at + 2] == '2');
   }
+  if (rootChild_[c] != kNoNode) WalkNames(block, size, at, facts);
   return true;
 }
 
-void BlockMatcher::ScanScalar(const unsigned char* block, std::size_t size,
-                              BlockFacts& facts) noexcept {
-  bool parenSeen = false;
-  for (std::size_t i = 0; i < size; ++i) {
-    const unsigned char c = block[i];
-    if (!attention_[c]) continue;
-    if (facts.firstT == BlockFacts::kNone) {
-      if (c == 'T') {
-        facts.firstT = i;
-        facts.parenBeforeT = parenSeen;
-      }
-      parenSeen = parenSeen || c == '(';
-    }
-    const unsigned char next = i + 1 < size ? block[i + 1] : 0;
-    if ((firstBits_[c] & secondBits_[next]) != 0 && !OnCandidate(block, size, i, facts)) return;
+void BlockMatcher::WalkNames(const unsigned char* block, std::size_t size, std::size_t at,
+                             BlockFacts& facts) noexcept {
+  // Walk every name that starts here. No name holds a NUL, so the walk
+  // never passes the end of the text.
+  std::uint32_t node = rootChild_[block[at]];
+  std::size_t end = at + 1;  // the name at `node` is block[at, end)
+  while (node != kNoNode) {
+    const std::uint32_t name = nodes_[node].name;
+    if (name != kNoNode) SeeName(name, block, size, end, facts);
+    if (end == size) break;
+    node = edges_.Find(node, block[end++]);
   }
 }
 
-void BlockMatcher::ScanVector(const unsigned char* block, std::size_t size,
-                              BlockFacts& facts) noexcept {
+bool BlockMatcher::Scan(const unsigned char* block, std::size_t size, BlockFacts& facts) noexcept {
   constexpr std::size_t kWindow = 256;
   PositionMasks masks[kWindow / kWordPositions];
   bool parenSeen = false;
+  std::uint64_t found = 0;
   for (std::size_t base = 0; base < size; base += kWindow) {
     const std::size_t positions = size - base < kWindow ? size - base : kWindow;
     candidateMasks_(prefixes_, block + base, positions, size - base, masks);
     for (std::size_t word = 0; word * kWordPositions < positions; ++word) {
       const std::size_t start = base + word * kWordPositions;
+      found |= masks[word].candidates | masks[word].t;
       bool ended = false;
       for (std::uint64_t mask = masks[word].candidates; mask != 0; mask &= mask - 1) {
         if (!OnCandidate(block, size, start + CountTrailingZeros(mask), facts)) {
@@ -232,12 +240,13 @@ void BlockMatcher::ScanVector(const unsigned char* block, std::size_t size,
         }
         parenSeen = parenSeen || paren != 0;
       }
-      if (ended) return;
+      if (ended) return true;
     }
   }
+  return found != 0;
 }
 
-void BlockMatcher::Examine(const char* text, std::size_t size, BlockFacts& facts) noexcept {
+bool BlockMatcher::Examine(const char* text, std::size_t size, BlockFacts& facts) noexcept {
   facts = BlockFacts{};
   facts.length = size;
   if (epoch_ == std::numeric_limits<std::uint32_t>::max()) {
@@ -246,12 +255,14 @@ void BlockMatcher::Examine(const char* text, std::size_t size, BlockFacts& facts
     epoch_ = 0;
   }
   ++epoch_;
-  const auto* block = reinterpret_cast<const unsigned char*>(text);
-  if (candidateMasks_ != nullptr) {
-    ScanVector(block, size, facts);
-  } else {
-    ScanScalar(block, size, facts);
-  }
+  return Scan(reinterpret_cast<const unsigned char*>(text), size, facts);
+}
+
+bool BlockMatcher::UseVectorUnit(VectorUnit unit) noexcept {
+  const CandidateMaskFn candidateMasks = CandidateMaskFnFor(unit);
+  if (candidateMasks == nullptr) return false;
+  candidateMasks_ = candidateMasks;
+  return true;
 }
 
 }  // namespace ncdrill

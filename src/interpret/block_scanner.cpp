@@ -40,12 +40,7 @@ void AppendRequests(std::int32_t value, bool isMask, const DefinitionTable& tabl
     return;
   }
   const auto bits = static_cast<std::uint32_t>(value) & ((1u << DefinitionTable::kMaskBits) - 1);
-  for (std::uint32_t rest = bits; rest != 0; rest &= rest - 1) {
-    const int bit = __builtin_ctz(rest);
-    const NumberIndex::Resolved& resolved = table.ResolveMaskBit(bit);
-    selections.Append(Selection{resolved.slot, DefinitionTable::kFirstMaskRequest + bit},
-                      resolved.markRank);
-  }
+  selections.AppendEachBit(bits, table.maskSelections(), table.maskRanks());
 }
 
 // G20 selects inch and G21 metric, when the character after them is not a

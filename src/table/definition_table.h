@@ -131,8 +131,10 @@ class DefinitionTable {
     return index_.Resolve(request);
   }
   std::int32_t FindSlot(std::int32_t request) const noexcept { return index_.FindSlot(request); }
-  // Resolve(kFirstMaskRequest + bit), done at load.
-  const NumberIndex::Resolved& ResolveMaskBit(int bit) const noexcept { return maskRequests_[bit]; }
+  // The Selection of the request kFirstMaskRequest + bit, and the rank of
+  // the records it marks; resolved at load.
+  const Selection* maskSelections() const noexcept { return maskSelections_; }
+  const std::size_t* maskRanks() const noexcept { return maskRanks_; }
 
   // Sets every record's value: `marked` for the records of the ranks that
   // `forEachRank` names, `other` for all the others. `forEachRank(mark)`
@@ -148,16 +150,22 @@ class DefinitionTable {
       for (ChainRecord& record : records_) record.value = other;
       unmarkedValue_ = other;
     } else {
-      for (const std::uint32_t rank : markedRanks_) SetValueOfRank(rank, other);
+      for (std::size_t i = 0; i < markedCount_; ++i) SetValueOfRank(markedRanks_[i], other);
     }
-    for (const std::uint32_t rank : markedRanks_) marks_[rank] = 0;
-    markedRanks_.clear();
-    forEachRank([this, marked](std::size_t rank) {
-      if (rank == NumberIndex::kAbsent || marks_[rank] != 0) return;
-      marks_[rank] = 1;
-      markedRanks_.push_back(static_cast<std::uint32_t>(rank));  // capacity reserved at load
-      SetValueOfRank(rank, marked);
+    for (std::size_t i = 0; i < markedCount_; ++i) marks_[markedRanks_[i]] = 0;
+    // Without a branch on whether a rank is new: a Selection's rank repeats
+    // at random, which no branch predictor guesses. A rank is written to
+    // the list each time and kept only the first time.
+    std::size_t count = 0;
+    const std::size_t absentRank = marks_.size() - 1;
+    forEachRank([this, &count, absentRank](std::size_t rank) {
+      const std::size_t kept = rank < absentRank ? rank : absentRank;
+      markedRanks_[count] = static_cast<std::uint32_t>(kept);
+      count += marks_[kept] ^ 1u;
+      marks_[kept] = 1;
     });
+    markedCount_ = count;
+    for (std::size_t i = 0; i < count; ++i) SetValueOfRank(markedRanks_[i], marked);
   }
 
  private:
@@ -172,12 +180,17 @@ class DefinitionTable {
   }
 
   // The records of each rank: recordsByRank_[rankFirst_[k] .. rankFirst_[k + 1]).
+  // One rank more than the table has, with no records, stands for "none".
   std::vector<std::uint32_t> rankFirst_;
   std::vector<std::uint32_t> recordsByRank_;
-  std::vector<unsigned char> marks_;        // by rank: marked at the latest drill block
-  std::vector<std::uint32_t> markedRanks_;  // the ranks marked at the latest drill block
-  float unmarkedValue_ = 0.0f;              // the value all unmarked records hold
-  NumberIndex::Resolved maskRequests_[kMaskBits] = {};
+  std::vector<unsigned char> marks_;  // by rank: marked at the latest drill block
+  // The ranks marked at the latest drill block: the first markedCount_, each
+  // once; room for one more.
+  std::vector<std::uint32_t> markedRanks_;
+  std::size_t markedCount_ = 0;
+  float unmarkedValue_ = 0.0f;  // the value all unmarked records hold
+  Selection maskSelections_[kMaskBits] = {};
+  std::size_t maskRanks_[kMaskBits] = {};
 };
 
 // --- implementation detail of ForEachTableLine ---
