@@ -11,7 +11,10 @@ namespace ncdrill {
 namespace {
 
 constexpr unsigned kBuckets = 8;
-constexpr unsigned kNulBucket = 0;  // the end-of-text byte has a bucket of its own
+
+// The codes the scanner looks for; the scans find them by their bytes.
+constexpr unsigned char kCodeLeads[] = {'G', 'M'};
+constexpr unsigned char kCodeSeconds[] = {'2', '5', '9'};
 
 // Characters that make a name the start of a longer number or word, such as
 // "G81" inside "G81.5" or "G8" inside "G81".
@@ -72,9 +75,9 @@ void BlockMatcher::Edges::Insert(std::uint32_t from, unsigned char byte, std::ui
   ++count_;
 }
 
-std::uint32_t BlockMatcher::Insert(const std::string& pattern) {
+std::uint32_t BlockMatcher::Insert(const std::string& name) {
   std::uint32_t node = 0;
-  for (const char c : pattern) {
+  for (const char c : name) {
     const auto byte = static_cast<unsigned char>(c);
     std::uint32_t next = node == 0 ? rootChild_[byte] : edges_.Find(node, byte);
     if (next == kNoNode) {
@@ -91,20 +94,20 @@ std::uint32_t BlockMatcher::Insert(const std::string& pattern) {
   return node;
 }
 
-void BlockMatcher::AddPrefix(unsigned char first, int second) {
+void BlockMatcher::AddNamePrefix(unsigned char first, int second) {
   // Many names share their first two bytes; each prefix goes in once.
   const std::size_t key = std::size_t{first} * 257 + static_cast<std::size_t>(second + 1);
   if (prefixAdded_[key]) return;
   prefixAdded_[key] = true;
   if (bucketOf_[first] == 0) {
-    // Each first byte keeps one bucket, so its second bytes sharpen the filter;
-    // the NUL bucket accepts any second byte and is not shared.
-    bucketOf_[first] = static_cast<std::uint8_t>(
-        1 + (first == 0 ? kNulBucket : 1 + nextBucket_++ % (kBuckets - 1)));
+    // Each first byte keeps one bucket, so its second bytes sharpen the filter.
+    bucketOf_[first] = static_cast<std::uint8_t>(1 + nextBucket_++ % kBuckets);
   }
   const auto bit = static_cast<std::uint8_t>(1u << (bucketOf_[first] - 1));
   const bool anySecond = second < 0;
   const unsigned secondByte = anySecond ? 0u : static_cast<unsigned>(second);
+  secondLow_ = anySecond ? 0 : std::min(secondLow_, secondByte);
+  secondHigh_ = anySecond ? 255 : std::max(secondHigh_, secondByte);
   prefixes_.firstBits[first] |= bit;
   if (anySecond) {
     for (std::uint8_t& bits : prefixes_.secondBits) bits |= bit;
@@ -129,13 +132,10 @@ void BlockMatcher::Build(const std::vector<TableEntry>& entries) {
   prefixes_ = PrefixTables{};
   std::memset(bucketOf_, 0, sizeof bucketOf_);
   nextBucket_ = 0;
+  secondLow_ = 255;
+  secondHigh_ = 0;
   prefixAdded_.assign(std::size_t{256} * 257, false);
 
-  AddPrefix(0, -1);
-  // The codes are looked at where they start, without the trie.
-  for (const char* code : {"G52", "G2", "M9"}) {
-    AddPrefix(static_cast<unsigned char>(code[0]), static_cast<unsigned char>(code[1]));
-  }
   for (std::size_t index = 0; index < entries.size(); ++index) {
     const std::string& name = entries[index].name;
     if (name.empty()) continue;
@@ -143,8 +143,8 @@ void BlockMatcher::Build(const std::vector<TableEntry>& entries) {
     if (nodes_[node].name != kNoNode) continue;  // an earlier entry has this name
     nodes_[node].name = static_cast<std::uint32_t>(names_.size());
     names_.push_back(Name{index, 0});
-    AddPrefix(static_cast<unsigned char>(name[0]),
-              name.size() > 1 ? static_cast<unsigned char>(name[1]) : -1);
+    AddNamePrefix(static_cast<unsigned char>(name[0]),
+                  name.size() > 1 ? static_cast<unsigned char>(name[1]) : -1);
   }
   FillByteTables();
   epoch_ = 0;
@@ -153,10 +153,17 @@ void BlockMatcher::Build(const std::vector<TableEntry>& entries) {
 
 void BlockMatcher::FillByteTables() noexcept {
   PrefixTables& t = prefixes_;
+  bool lead[256] = {};
+  for (int byte = 0; byte < 256; ++byte) lead[byte] = t.firstBits[byte] != 0;
+  for (const unsigned char code : kCodeLeads) lead[code] = true;
+  for (const unsigned char second : kCodeSeconds) {
+    secondLow_ = std::min(secondLow_, unsigned{second});
+    secondHigh_ = std::max(secondHigh_, unsigned{second});
+  }
   t.leadCount = 0;
   for (int byte = 0; byte < 256; ++byte) {
-    t.attention[byte] = t.firstBits[byte] != 0 || byte == 'T' || byte == '(';
-    if (t.firstBits[byte] == 0) continue;
+    t.attention[byte] = lead[byte] || byte == 'T' || byte == '(' || byte == 0;
+    if (!lead[byte]) continue;
     if (t.leadCount < kMaxComparedLeads) t.leadWords[t.leadCount] = EveryByte(byte);
     ++t.leadCount;
   }
@@ -164,6 +171,8 @@ void BlockMatcher::FillByteTables() noexcept {
     t.leadWords[t.leadCount] = EveryByte('T');
     t.leadWords[t.leadCount + 1] = EveryByte('(');
   }
+  t.secondLow = static_cast<std::uint8_t>(secondLow_);
+  t.secondHigh = static_cast<std::uint8_t>(secondHigh_);
   for (int k = 0; k < 128; ++k) {
     t.first128[k] = t.firstBits[k] | t.firstBits[k + 128];
     t.second128[k] = t.secondBits[k] | t.secondBits[k + 128];
@@ -177,24 +186,6 @@ void BlockMatcher::SeeName(std::uint32_t name, const unsigned char* block, std::
   seen.seenEpoch = epoch_;
   if (after < size && ContinuesNumber(block[after])) return;
   if (seen.firstEntry < facts.trigger) facts.trigger = seen.firstEntry;
-}
-
-bool BlockMatcher::OnCandidate(const unsigned char* block, std::size_t size, std::size_t at,
-                               BlockFacts& facts) noexcept {
-  const unsigned char c = block[at];
-  if (c == 0) {
-    facts.length = at;
-    return false;
-  }
-  const unsigned char next = at + 1 < size ? block[at + 1] : 0;
-  if (c == 'M') {
-    facts.hasM9 = facts.hasM9 || next == '9';
-  } else if (c == 'G') {
-    if (next == '2' && facts.firstG2 == BlockFacts::kNone) facts.firstG2 = at;
-    facts.hasG52 = facts.hasG52 || (next == '5' && at + 2 < size && block[at + 2] == '2');
-  }
-  if (rootChild_[c] != kNoNode) WalkNames(block, size, at, facts);
-  return true;
 }
 
 void BlockMatcher::WalkNames(const unsigned char* block, std::size_t size, std::size_t at,
@@ -211,41 +202,6 @@ void BlockMatcher::WalkNames(const unsigned char* block, std::size_t size, std::
   }
 }
 
-bool BlockMatcher::Scan(const unsigned char* block, std::size_t size, BlockFacts& facts) noexcept {
-  constexpr std::size_t kWindow = 256;
-  PositionMasks masks[kWindow / kWordPositions];
-  bool parenSeen = false;
-  std::uint64_t found = 0;
-  for (std::size_t base = 0; base < size; base += kWindow) {
-    const std::size_t positions = size - base < kWindow ? size - base : kWindow;
-    candidateMasks_(prefixes_, block + base, positions, size - base, masks);
-    for (std::size_t word = 0; word * kWordPositions < positions; ++word) {
-      const std::size_t start = base + word * kWordPositions;
-      found |= masks[word].candidates | masks[word].t;
-      bool ended = false;
-      for (std::uint64_t mask = masks[word].candidates; mask != 0; mask &= mask - 1) {
-        if (!OnCandidate(block, size, start + CountTrailingZeros(mask), facts)) {
-          ended = true;  // a NUL at facts.length: nothing from there on counts
-          break;
-        }
-      }
-      if (facts.firstT == BlockFacts::kNone) {
-        const std::uint64_t before = ended ? LowBits(facts.length - start) : ~std::uint64_t{0};
-        const std::uint64_t t = masks[word].t & before;
-        const std::uint64_t paren = masks[word].paren & before;
-        if (t != 0) {
-          const unsigned at = CountTrailingZeros(t);
-          facts.firstT = start + at;
-          facts.parenBeforeT = parenSeen || (paren & LowBits(at)) != 0;
-        }
-        parenSeen = parenSeen || paren != 0;
-      }
-      if (ended) return true;
-    }
-  }
-  return found != 0;
-}
-
 bool BlockMatcher::Examine(const char* text, std::size_t size, BlockFacts& facts) noexcept {
   facts = BlockFacts{};
   facts.length = size;
@@ -255,13 +211,18 @@ bool BlockMatcher::Examine(const char* text, std::size_t size, BlockFacts& facts
     epoch_ = 0;
   }
   ++epoch_;
-  return Scan(reinterpret_cast<const unsigned char*>(text), size, facts);
+  return scan_(prefixes_, *this, reinterpret_cast<const unsigned char*>(text), size, facts);
+}
+
+void WalkNamesAt(BlockMatcher& matcher, const unsigned char* block, std::size_t size,
+                 std::size_t at, BlockFacts& facts) noexcept {
+  matcher.WalkNames(block, size, at, facts);
 }
 
 bool BlockMatcher::UseVectorUnit(VectorUnit unit) noexcept {
-  const CandidateMaskFn candidateMasks = CandidateMaskFnFor(unit);
-  if (candidateMasks == nullptr) return false;
-  candidateMasks_ = candidateMasks;
+  const BlockScanFn scan = BlockScanFor(unit);
+  if (scan == nullptr) return false;
+  scan_ = scan;
   return true;
 }
 

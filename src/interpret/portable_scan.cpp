@@ -11,115 +11,150 @@ constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
 // its 8 bytes one by one once there are this many.
 constexpr std::size_t kMaxWordLeads = 6;
 
-// The high bit of each byte of `word` that equals one of the first `Count`
-// bytes repeated in `leadWords`. A byte above a matching one may be marked
-// as well (the subtraction's borrow runs on into it), so each marked byte is
-// looked at again.
-template <std::size_t Count>
-std::uint64_t MatchingBytes(std::uint64_t word, const std::uint64_t* leadWords) noexcept {
-  std::uint64_t any = 0;
-  if ((word & kHighs) == 0) {
-    // Bytes below 0x80 (text, as a rule): a byte is 0 after the XOR exactly
-    // when subtracting 1 from it sets its high bit.
-    for (std::size_t k = 0; k < Count; ++k) any |= (word ^ leadWords[k]) - kOnes;
-  } else {
-    for (std::size_t k = 0; k < Count; ++k) {
-      const std::uint64_t x = word ^ leadWords[k];
-      any |= (x - kOnes) & ~x;
-    }
-  }
-  return any & kHighs;
-}
-
-// The high bits of the first `count` (below 8) bytes of a word.
-std::uint64_t FirstBytes(std::size_t count) noexcept {
-  return kHighs & ((std::uint64_t{1} << (8 * count)) - 1);
-}
-
-// Marks the positions `hits` flags in the word at `at`; returns whether one
-// of them is "T".
-bool MarkHits(const PrefixTables& tables, const unsigned char* bytes, std::size_t readable,
-              std::size_t at, std::uint64_t hits, PositionMasks* masks) noexcept {
-  bool t = false;
-  for (; hits != 0; hits &= hits - 1) {
-    const std::size_t position = at + CountTrailingZeros(hits) / 8;
-    t = MarkPosition(tables, bytes, readable, position, masks) || t;
-  }
-  return t;
-}
-
-// Compares the words from `at` on with the first `Count` lead words, 8
-// positions at a time, and marks what they find. With `UntilT`, stops after
-// the word that holds a "T" and returns where the next word starts.
-template <std::size_t Count, bool UntilT>
-std::size_t MarkWords(const PrefixTables& tables, const unsigned char* bytes, std::size_t positions,
-                      std::size_t readable, std::size_t at, PositionMasks* masks) noexcept {
-  for (; at + kWordBytes <= positions; at += kWordBytes) {
-    const std::uint64_t hits = MatchingBytes<Count>(LoadWord(bytes + at), tables.leadWords);
-    if (hits != 0 && MarkHits(tables, bytes, readable, at, hits, masks) && UntilT) {
-      return at + kWordBytes;
-    }
-  }
-  if (at < positions) {
-    // The last few positions: the bytes after them are read if there are any.
-    const std::uint64_t word = at + kWordBytes <= readable
-                                   ? LoadWord(bytes + at)
-                                   : LoadPartialWord(bytes + at, readable - at);
-    const std::uint64_t hits =
-        MatchingBytes<Count>(word, tables.leadWords) & FirstBytes(positions - at);
-    if (hits != 0) MarkHits(tables, bytes, readable, at, hits, masks);
-  }
-  return positions;
-}
-
-// The lead words are the `Leads` first bytes, then "T" and "(", which only
-// matter up to the first "T".
+// The words a scan compares with, as values of its own: the first bytes,
+// then "T" and "(", and the range of second bytes.
 template <std::size_t Leads>
-void CandidateMasksByWord(const PrefixTables& tables, const unsigned char* bytes,
-                          std::size_t positions, std::size_t readable,
-                          PositionMasks* masks) noexcept {
-  ClearMasks(positions, masks);
-  const std::size_t at = MarkWords<Leads + 2, true>(tables, bytes, positions, readable, 0, masks);
-  MarkWords<Leads, false>(tables, bytes, positions, readable, at, masks);
+struct WordConstants {
+  explicit WordConstants(const PrefixTables& tables) noexcept {
+    for (std::size_t k = 0; k < Leads + 2; ++k) leads[k] = tables.leadWords[k];
+    // A range that reaches 0x80 cannot be tested this way: every byte passes.
+    const bool testable = tables.secondHigh < 0x80;
+    secondLow = testable ? tables.secondLow * kOnes : 0;
+    secondHigh = testable ? (tables.secondHigh | 0x80u) * kOnes : ~std::uint64_t{0};
+  }
+  std::uint64_t leads[Leads + 2];
+  std::uint64_t secondLow;   // secondLow in every byte
+  std::uint64_t secondHigh;  // secondHigh | 0x80 in every byte
+};
+
+// The high bit of each byte of `word` that may need a look: it starts a name
+// or a code (one of the `Leads` lead bytes, followed by a byte in the
+// second-byte range), ends the text (NUL), or, `WithT`, is "T" or "(".
+// `next` holds the byte after each.
+//
+// A superset, without a branch: a byte above a marked one may be marked too
+// (a subtraction's borrow runs on into it), and so may bytes from 0x80 up;
+// each marked byte is looked at again. Subtracting 1 from a byte sets its
+// high bit when the byte is 0; OR-ing in, or masking out, the high bit keeps
+// the range's subtractions from borrowing across bytes.
+template <std::size_t Leads, bool WithT>
+std::uint64_t BytesToLookAt(std::uint64_t word, std::uint64_t next,
+                            const WordConstants<Leads>& constants) noexcept {
+  std::uint64_t lead = 0;
+  for (std::size_t k = 0; k < Leads; ++k) lead |= (word ^ constants.leads[k]) - kOnes;
+  const std::uint64_t inRange =
+      ((next | kHighs) - constants.secondLow) & (constants.secondHigh - (next & ~kHighs));
+  std::uint64_t look = (lead & inRange) | (word - kOnes);
+  if (WithT) {
+    look |= (word ^ constants.leads[Leads]) - kOnes;
+    look |= (word ^ constants.leads[Leads + 1]) - kOnes;
+  }
+  return look & kHighs;
+}
+
+// The high bits of the first `count` (at most 8) bytes of a word.
+std::uint64_t FirstBytes(std::size_t count) noexcept {
+  return count >= kWordBytes ? kHighs : kHighs & ((std::uint64_t{1} << (8 * count)) - 1);
+}
+
+// Sets in `masks` what the positions that `look` flags in the word at `at`
+// hold; bit k of `masks` stands for position start + k.
+void ClassifyLooks(const PrefixTables& tables, const unsigned char* block, std::size_t size,
+                   std::size_t start, std::size_t at, std::uint64_t look,
+                   WordMasks& masks) noexcept {
+  for (; look != 0; look &= look - 1) {
+    const unsigned byte = CountTrailingZeros(look) / 8;
+    ClassifyPosition(tables, block, size, at + byte, static_cast<unsigned>(at - start) + byte,
+                     masks);
+  }
+}
+
+// Which bytes of `word` need a look; "T" and "(" only until the first "T".
+template <std::size_t Leads>
+std::uint64_t BytesToLookAt(std::uint64_t word, std::uint64_t next,
+                            const WordConstants<Leads>& constants, bool tSeen) noexcept {
+  return tSeen ? BytesToLookAt<Leads, false>(word, next, constants)
+               : BytesToLookAt<Leads, true>(word, next, constants);
+}
+
+// The masks of the 64 positions from `start`, 8 at a time.
+template <std::size_t Leads>
+WordMasks MasksByWord(const PrefixTables& tables, const WordConstants<Leads>& constants,
+                      const unsigned char* block, std::size_t size, std::size_t start,
+                      bool& tSeen) noexcept {
+  WordMasks masks{0, 0, 0, 0, 0, 0, 0};
+  const std::size_t end = size - start < kWordPositions ? size : start + kWordPositions;
+  // Whole words with the byte after them.
+  const std::size_t wholeEnd = end < size ? end : size - 1;
+  std::size_t at = start;
+  for (; at + kWordBytes <= wholeEnd; at += kWordBytes) {
+    const std::uint64_t look =
+        BytesToLookAt<Leads>(LoadWord(block + at), LoadWord(block + at + 1), constants, tSeen);
+    if (look != 0) {
+      ClassifyLooks(tables, block, size, start, at, look, masks);
+      tSeen = tSeen || masks.t != 0;
+    }
+  }
+  if (at < end) {
+    // The text's last 8 bytes or fewer; the byte after them counts as 0.
+    const std::uint64_t word = LoadPartialWord(block + at, end - at);
+    const std::uint64_t look =
+        BytesToLookAt<Leads>(word, word >> 8, constants, tSeen) & FirstBytes(end - at);
+    if (look != 0) ClassifyLooks(tables, block, size, start, at, look, masks);
+  }
+  return masks;
+}
+
+// 8 positions at a time: a word's bytes are compared with the `Leads` bytes
+// names and codes start with, and with "T" and "(" until the first "T".
+template <std::size_t Leads>
+bool ScanByWord(const PrefixTables& tables, BlockMatcher& matcher, const unsigned char* block,
+                std::size_t size, BlockFacts& facts) noexcept {
+  const WordConstants<Leads> constants(tables);
+  ScanState scan{matcher, block, size, facts, false, false};
+  bool tSeen = false;
+  for (std::size_t start = 0; start < size; start += kWordPositions) {
+    const WordMasks masks = MasksByWord<Leads>(tables, constants, block, size, start, tSeen);
+    if (!FoldWord(masks, start, scan)) break;
+  }
+  return scan.found;
 }
 
 }  // namespace
 
-void ClearMasks(std::size_t positions, PositionMasks* masks) noexcept {
-  for (std::size_t word = 0; word * kWordPositions < positions; ++word) {
-    masks[word] = PositionMasks{0, 0, 0};
+bool ScanByByte(const PrefixTables& tables, BlockMatcher& matcher, const unsigned char* block,
+                std::size_t size, BlockFacts& facts) noexcept {
+  ScanState scan{matcher, block, size, facts, false, false};
+  for (std::size_t start = 0; start < size; start += kWordPositions) {
+    WordMasks masks{0, 0, 0, 0, 0, 0, 0};
+    const std::size_t end = size - start < kWordPositions ? size : start + kWordPositions;
+    for (std::size_t at = start; at < end; ++at) {
+      if (tables.attention[block[at]] != 0) {
+        ClassifyPosition(tables, block, size, at, static_cast<unsigned>(at - start), masks);
+      }
+    }
+    if (!FoldWord(masks, start, scan)) break;
   }
+  return scan.found;
 }
 
-void CandidateMasksByByte(const PrefixTables& tables, const unsigned char* bytes,
-                          std::size_t positions, std::size_t readable,
-                          PositionMasks* masks) noexcept {
-  ClearMasks(positions, masks);
-  for (std::size_t at = 0; at < positions; ++at) {
-    if (tables.attention[bytes[at]] != 0) MarkPosition(tables, bytes, readable, at, masks);
-  }
-}
-
-void CandidateMasksPortable(const PrefixTables& tables, const unsigned char* bytes,
-                            std::size_t positions, std::size_t readable,
-                            PositionMasks* masks) noexcept {
+bool ScanPortable(const PrefixTables& tables, BlockMatcher& matcher, const unsigned char* block,
+                  std::size_t size, BlockFacts& facts) noexcept {
   static_assert(kMaxWordLeads == 6 && kMaxWordLeads <= kMaxComparedLeads,
                 "one case per count below");
   switch (tables.leadCount) {
-    case 1:
-      return CandidateMasksByWord<1>(tables, bytes, positions, readable, masks);
     case 2:
-      return CandidateMasksByWord<2>(tables, bytes, positions, readable, masks);
+      return ScanByWord<2>(tables, matcher, block, size, facts);
     case 3:
-      return CandidateMasksByWord<3>(tables, bytes, positions, readable, masks);
+      return ScanByWord<3>(tables, matcher, block, size, facts);
     case 4:
-      return CandidateMasksByWord<4>(tables, bytes, positions, readable, masks);
+      return ScanByWord<4>(tables, matcher, block, size, facts);
     case 5:
-      return CandidateMasksByWord<5>(tables, bytes, positions, readable, masks);
+      return ScanByWord<5>(tables, matcher, block, size, facts);
     case 6:
-      return CandidateMasksByWord<6>(tables, bytes, positions, readable, masks);
+      return ScanByWord<6>(tables, matcher, block, size, facts);
     default:
-      return CandidateMasksByByte(tables, bytes, positions, readable, masks);
+      return ScanByByte(tables, matcher, block, size, facts);
   }
 }
 

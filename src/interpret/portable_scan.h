@@ -1,5 +1,5 @@
-// The candidate search in plain C++, for any processor, and the pieces of it
-// that the byte-compare vector unit (SSE2) shares.
+// The block scan in plain C++, for any processor, and the pieces of it that
+// the byte-compare vector unit (SSE2) shares.
 #ifndef NCDRILL_INTERPRET_PORTABLE_SCAN_H
 #define NCDRILL_INTERPRET_PORTABLE_SCAN_H
 
@@ -43,36 +43,34 @@ inline std::uint64_t LoadPartialWord(const unsigned char* bytes, std::size_t cou
          static_cast<std::uint64_t>(bytes[count - 1]) << (8 * (count - 1));
 }
 
-// Marks position `at` of `bytes`, whose byte starts some pattern or is "T"
-// or "(", in `masks` (bit k of word w for position 64w + k): a candidate
-// when its first two bytes share a bucket, and "T" and "(" as they are.
-// Returns whether it is "T".
-inline bool MarkPosition(const PrefixTables& tables, const unsigned char* bytes,
-                         std::size_t readable, std::size_t at, PositionMasks* masks) noexcept {
-  const unsigned char c = bytes[at];
-  const unsigned char next = at + 1 < readable ? bytes[at + 1] : 0;
-  PositionMasks& word = masks[at / kWordPositions];
-  const std::uint64_t position = std::uint64_t{1} << (at % kWordPositions);
-  if ((tables.firstBits[c] & tables.secondBits[next]) != 0) word.candidates |= position;
-  if (c == '(') word.paren |= position;
-  if (c != 'T') return false;
-  word.t |= position;
-  return true;
+// Sets, at bit `bit` of `masks`, what position `at` of `block` holds: the
+// start of a name (by its first two bytes), "T", "(", the end of the text,
+// or the start of a code.
+inline void ClassifyPosition(const PrefixTables& tables, const unsigned char* block,
+                             std::size_t size, std::size_t at, unsigned bit,
+                             WordMasks& masks) noexcept {
+  const unsigned c = block[at];
+  const unsigned next = at + 1 < size ? block[at + 1] : 0;
+  const unsigned third = at + 2 < size ? block[at + 2] : 0;
+  const std::uint64_t position = std::uint64_t{1} << bit;
+  const auto where = [position](bool holds) { return holds ? position : 0; };
+  masks.names |= where((tables.firstBits[c] & tables.secondBits[next]) != 0);
+  masks.t |= where(c == 'T');
+  masks.paren |= where(c == '(');
+  masks.nul |= where(c == 0);
+  masks.m9 |= where((c == 'M') & (next == '9'));
+  masks.g2 |= where((c == 'G') & (next == '2'));
+  masks.g52 |= where((c == 'G') & (next == '5') & (third == '2'));
 }
 
-// Empties the masks of `positions` positions.
-void ClearMasks(std::size_t positions, PositionMasks* masks) noexcept;
-
 // The portable unit: 64-bit words compared with each first byte, or byte by
-// byte for tables whose patterns start with many different bytes.
-void CandidateMasksPortable(const PrefixTables& tables, const unsigned char* bytes,
-                            std::size_t positions, std::size_t readable,
-                            PositionMasks* masks) noexcept;
+// byte for tables whose names start with many different bytes.
+bool ScanPortable(const PrefixTables& tables, BlockMatcher& matcher, const unsigned char* block,
+                  std::size_t size, BlockFacts& facts) noexcept;
 
 // Byte by byte, whatever the table.
-void CandidateMasksByByte(const PrefixTables& tables, const unsigned char* bytes,
-                          std::size_t positions, std::size_t readable,
-                          PositionMasks* masks) noexcept;
+bool ScanByByte(const PrefixTables& tables, BlockMatcher& matcher, const unsigned char* block,
+                std::size_t size, BlockFacts& facts) noexcept;
 
 }  // namespace ncdrill
 

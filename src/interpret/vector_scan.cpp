@@ -1,7 +1,5 @@
 #include "interpret/vector_scan.h"
 
-#include <initializer_list>
-
 #include "interpret/portable_scan.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -14,10 +12,12 @@ namespace ncdrill {
 namespace {
 
 // --- SSE2: no byte shuffles, so each byte is compared with every byte a
-// pattern starts with, 16 at a time ---
+// name or code starts with, 16 at a time ---
 
 // i386 builds do not assume SSE2; the functions that use it say so.
 #define NCDRILL_SSE2 __attribute__((target("sse2")))
+
+constexpr std::size_t kSse2Bytes = 16;
 
 // Comparing with each first byte costs about as much as looking at the 16
 // bytes one by one once there are this many.
@@ -31,93 +31,125 @@ NCDRILL_SSE2 inline __m128i LoadPartial128(const unsigned char* bytes, std::size
                         static_cast<long long>(LoadWord(bytes)));
 }
 
-// Bit k: byte k of `v` equals one of the first `Count` of `leads`.
-template <std::size_t Count>
-NCDRILL_SSE2 inline unsigned MatchingBytes128(__m128i v, const __m128i* leads) {
-  __m128i any = _mm_cmpeq_epi8(v, leads[0]);
-  for (std::size_t k = 1; k < Count; ++k) any = _mm_or_si128(any, _mm_cmpeq_epi8(v, leads[k]));
-  return static_cast<unsigned>(_mm_movemask_epi8(any));
-}
+// The vectors a scan compares with: the first bytes, then "T" and "(", and
+// the range of second bytes.
+template <std::size_t Leads>
+struct Sse2Constants {
+  __m128i leads[Leads + 2];
+  __m128i secondLow;
+  __m128i secondSpan;  // secondHigh - secondLow
+};
 
-// Marks the positions `hits` flags from `at` on; returns whether one of them
-// is "T".
-inline bool MarkHits128(const PrefixTables& tables, const unsigned char* bytes,
-                        std::size_t readable, std::size_t at, unsigned hits, PositionMasks* masks) {
-  bool t = false;
-  for (; hits != 0; hits &= hits - 1) {
-    t = MarkPosition(tables, bytes, readable, at + CountTrailingZeros(hits), masks) || t;
+// Bit k: byte k of `first` may need a look: it starts a name or a code (one
+// of the leads, followed by a byte in the second-byte range), ends the text
+// (NUL), or, `WithT`, is "T" or "(". `second` holds the byte after each.
+template <std::size_t Leads, bool WithT>
+NCDRILL_SSE2 inline unsigned BytesToLookAt128(__m128i first, __m128i second,
+                                              const Sse2Constants<Leads>& constants) {
+  const __m128i zero = _mm_setzero_si128();
+  __m128i lead = zero;
+  for (std::size_t k = 0; k < Leads; ++k) {
+    lead = _mm_or_si128(lead, _mm_cmpeq_epi8(first, constants.leads[k]));
   }
-  return t;
+  const __m128i fromLow = _mm_sub_epi8(second, constants.secondLow);
+  const __m128i inRange = _mm_cmpeq_epi8(_mm_subs_epu8(fromLow, constants.secondSpan), zero);
+  __m128i look = _mm_or_si128(_mm_and_si128(lead, inRange), _mm_cmpeq_epi8(first, zero));
+  if (WithT) {
+    look = _mm_or_si128(look, _mm_cmpeq_epi8(first, constants.leads[Leads]));
+    look = _mm_or_si128(look, _mm_cmpeq_epi8(first, constants.leads[Leads + 1]));
+  }
+  return static_cast<unsigned>(_mm_movemask_epi8(look));
 }
 
-// Compares 16 positions at a time from `at` on with the first `Count` of
-// `leads`, and marks what they find. With `UntilT`, stops after the 16 that
-// hold a "T" and returns where the next 16 start.
-template <std::size_t Count, bool UntilT>
-NCDRILL_SSE2 std::size_t MarkVectors128(const PrefixTables& tables, const __m128i* leads,
-                                        const unsigned char* bytes, std::size_t positions,
-                                        std::size_t readable, std::size_t at,
-                                        PositionMasks* masks) {
-  constexpr std::size_t kVectorBytes = 16;
-  for (; at + kVectorBytes <= positions; at += kVectorBytes) {
-    const unsigned hits = MatchingBytes128<Count>(
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at)), leads);
-    if (hits != 0 && MarkHits128(tables, bytes, readable, at, hits, masks) && UntilT) {
-      return at + kVectorBytes;
+// Sets in `masks` what the positions that `look` flags from `at` hold; bit
+// k of `look` stands for position at + k, and bit k of `masks` for position
+// start + k.
+inline void ClassifyLooks(const PrefixTables& tables, const unsigned char* block, std::size_t size,
+                          std::size_t start, std::size_t at, unsigned look, WordMasks& masks) {
+  for (; look != 0; look &= look - 1) {
+    const unsigned byte = CountTrailingZeros(look);
+    ClassifyPosition(tables, block, size, at + byte, static_cast<unsigned>(at - start) + byte,
+                     masks);
+  }
+}
+
+// Which bytes of `first` need a look; "T" and "(" only until the first "T".
+template <std::size_t Leads>
+NCDRILL_SSE2 inline unsigned BytesToLookAt128(__m128i first, __m128i second,
+                                              const Sse2Constants<Leads>& constants, bool tSeen) {
+  return tSeen ? BytesToLookAt128<Leads, false>(first, second, constants)
+               : BytesToLookAt128<Leads, true>(first, second, constants);
+}
+
+// The masks of the 64 positions from `start`, 16 at a time.
+template <std::size_t Leads>
+NCDRILL_SSE2 WordMasks MasksSse2(const PrefixTables& tables, const Sse2Constants<Leads>& constants,
+                                 const unsigned char* block, std::size_t size, std::size_t start,
+                                 bool& tSeen) {
+  WordMasks masks{0, 0, 0, 0, 0, 0, 0};
+  const std::size_t end = size - start < kWordPositions ? size : start + kWordPositions;
+  // Whole vectors with the byte after them.
+  const std::size_t wholeEnd = end < size ? end : size - 1;
+  std::size_t at = start;
+  for (; at + kSse2Bytes <= wholeEnd; at += kSse2Bytes) {
+    const unsigned look = BytesToLookAt128<Leads>(
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + at)),
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + at + 1)), constants, tSeen);
+    if (look != 0) {
+      ClassifyLooks(tables, block, size, start, at, look, masks);
+      tSeen = tSeen || masks.t != 0;
     }
   }
-  if (at < positions) {
-    // The last few positions: the bytes after them are read if there are any.
-    const __m128i here = at + kVectorBytes <= readable
-                             ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at))
-                             : LoadPartial128(bytes + at, readable - at);
-    const unsigned hits =
-        MatchingBytes128<Count>(here, leads) & static_cast<unsigned>(LowBits(positions - at));
-    if (hits != 0) MarkHits128(tables, bytes, readable, at, hits, masks);
+  if (at < end) {
+    // The text's last 16 bytes or fewer; the byte after them counts as 0.
+    const __m128i first = LoadPartial128(block + at, end - at);
+    const unsigned look =
+        BytesToLookAt128<Leads>(first, _mm_srli_si128(first, 1), constants, tSeen) &
+        static_cast<unsigned>(LowBits(end - at));
+    if (look != 0) ClassifyLooks(tables, block, size, start, at, look, masks);
   }
-  return positions;
+  return masks;
 }
 
-// The leads are the `Leads` first bytes, then "T" and "(", which only matter
-// up to the first "T".
 template <std::size_t Leads>
-NCDRILL_SSE2 void CandidateMasksSse2Leads(const PrefixTables& tables, const unsigned char* bytes,
-                                          std::size_t positions, std::size_t readable,
-                                          PositionMasks* masks) {
-  __m128i leads[Leads + 2];
+NCDRILL_SSE2 bool ScanSse2Leads(const PrefixTables& tables, BlockMatcher& matcher,
+                                const unsigned char* block, std::size_t size, BlockFacts& facts) {
+  Sse2Constants<Leads> constants;
   for (std::size_t k = 0; k < Leads + 2; ++k) {
-    leads[k] = _mm_set1_epi64x(static_cast<long long>(tables.leadWords[k]));
+    constants.leads[k] = _mm_set1_epi64x(static_cast<long long>(tables.leadWords[k]));
   }
-  ClearMasks(positions, masks);
-  const std::size_t at =
-      MarkVectors128<Leads + 2, true>(tables, leads, bytes, positions, readable, 0, masks);
-  MarkVectors128<Leads, false>(tables, leads, bytes, positions, readable, at, masks);
+  constants.secondLow = _mm_set1_epi8(static_cast<char>(tables.secondLow));
+  constants.secondSpan = _mm_set1_epi8(static_cast<char>(tables.secondHigh - tables.secondLow));
+  ScanState scan{matcher, block, size, facts, false, false};
+  bool tSeen = false;
+  for (std::size_t start = 0; start < size; start += kWordPositions) {
+    const WordMasks masks = MasksSse2<Leads>(tables, constants, block, size, start, tSeen);
+    if (!FoldWord(masks, start, scan)) break;
+  }
+  return scan.found;
 }
 
-NCDRILL_SSE2 void CandidateMasksSse2(const PrefixTables& tables, const unsigned char* bytes,
-                                     std::size_t positions, std::size_t readable,
-                                     PositionMasks* masks) {
+NCDRILL_SSE2 bool ScanSse2(const PrefixTables& tables, BlockMatcher& matcher,
+                           const unsigned char* block, std::size_t size, BlockFacts& facts) {
   static_assert(kMaxSse2Leads == 8 && kMaxSse2Leads <= kMaxComparedLeads,
                 "one case per count below");
   switch (tables.leadCount) {
-    case 1:
-      return CandidateMasksSse2Leads<1>(tables, bytes, positions, readable, masks);
     case 2:
-      return CandidateMasksSse2Leads<2>(tables, bytes, positions, readable, masks);
+      return ScanSse2Leads<2>(tables, matcher, block, size, facts);
     case 3:
-      return CandidateMasksSse2Leads<3>(tables, bytes, positions, readable, masks);
+      return ScanSse2Leads<3>(tables, matcher, block, size, facts);
     case 4:
-      return CandidateMasksSse2Leads<4>(tables, bytes, positions, readable, masks);
+      return ScanSse2Leads<4>(tables, matcher, block, size, facts);
     case 5:
-      return CandidateMasksSse2Leads<5>(tables, bytes, positions, readable, masks);
+      return ScanSse2Leads<5>(tables, matcher, block, size, facts);
     case 6:
-      return CandidateMasksSse2Leads<6>(tables, bytes, positions, readable, masks);
+      return ScanSse2Leads<6>(tables, matcher, block, size, facts);
     case 7:
-      return CandidateMasksSse2Leads<7>(tables, bytes, positions, readable, masks);
+      return ScanSse2Leads<7>(tables, matcher, block, size, facts);
     case 8:
-      return CandidateMasksSse2Leads<8>(tables, bytes, positions, readable, masks);
+      return ScanSse2Leads<8>(tables, matcher, block, size, facts);
     default:
-      return CandidateMasksByByte(tables, bytes, positions, readable, masks);
+      return ScanByByte(tables, matcher, block, size, facts);
   }
 }
 
@@ -127,96 +159,138 @@ NCDRILL_SSE2 void CandidateMasksSse2(const PrefixTables& tables, const unsigned 
 #if defined(__x86_64__)
 namespace {
 
-// --- AVX2: nibble shuffles, 32 positions at a time; the last few of a
-// block 16 at a time ---
+// --- AVX2: nibble shuffles, 32 positions at a time; a block's last few 16
+// at a time ---
 
 #define NCDRILL_AVX2 __attribute__((target("avx2")))
 
-NCDRILL_AVX2 inline __m256i NibbleLookup256(const std::uint8_t* low, const std::uint8_t* high,
-                                            __m256i v) {
+// The four nibble tables in registers.
+struct Tables256 {
+  __m256i low1, high1, low2, high2;
+};
+
+NCDRILL_AVX2 inline __m256i NibbleLookup256(__m256i low, __m256i high, __m256i v) {
   const __m256i nibble = _mm256_set1_epi8(0x0f);
   const __m256i lows = _mm256_and_si256(v, nibble);
   const __m256i highs = _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble);
-  return _mm256_and_si256(
-      _mm256_shuffle_epi8(_mm256_load_si256(reinterpret_cast<const __m256i*>(low)), lows),
-      _mm256_shuffle_epi8(_mm256_load_si256(reinterpret_cast<const __m256i*>(high)), highs));
+  return _mm256_and_si256(_mm256_shuffle_epi8(low, lows), _mm256_shuffle_epi8(high, highs));
 }
 
 NCDRILL_AVX2 inline std::uint64_t Bits256(__m256i v) {
   return static_cast<std::uint32_t>(_mm256_movemask_epi8(v));
 }
 
-// Positions [0, 32) of `at`; reads 33 bytes.
-NCDRILL_AVX2 inline PositionMasks Positions32(const PrefixTables& tables, const unsigned char* at) {
-  const __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
-  const __m256i second = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 1));
-  const __m256i both = _mm256_and_si256(NibbleLookup256(tables.low1, tables.high1, first),
-                                        NibbleLookup256(tables.low2, tables.high2, second));
-  const __m256i none = _mm256_cmpeq_epi8(both, _mm256_setzero_si256());
-  return PositionMasks{~Bits256(none) & 0xffffffffu,
-                       Bits256(_mm256_cmpeq_epi8(first, _mm256_set1_epi8('T'))),
-                       Bits256(_mm256_cmpeq_epi8(first, _mm256_set1_epi8('(')))};
+NCDRILL_AVX2 inline __m256i Equal256(__m256i v, char c) {
+  return _mm256_cmpeq_epi8(v, _mm256_set1_epi8(c));
 }
 
-NCDRILL_AVX2 inline __m128i NibbleLookup128(const std::uint8_t* low, const std::uint8_t* high,
-                                            __m128i v) {
-  const __m128i nibble = _mm_set1_epi8(0x0f);
-  const __m128i lows = _mm_and_si128(v, nibble);
-  const __m128i highs = _mm_and_si128(_mm_srli_epi16(v, 4), nibble);
-  return _mm_and_si128(
-      _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(low)), lows),
-      _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(high)), highs));
+// The masks of the 32 positions whose bytes are `first`, the bytes after
+// them `second`, and the bytes after those `third`.
+template <bool WithT>
+NCDRILL_AVX2 inline WordMasks Masks32(const Tables256& tables, __m256i first, __m256i second,
+                                      __m256i third) {
+  const __m256i names = _mm256_and_si256(NibbleLookup256(tables.low1, tables.high1, first),
+                                         NibbleLookup256(tables.low2, tables.high2, second));
+  const __m256i namesAt =
+      _mm256_cmpeq_epi8(_mm256_cmpeq_epi8(names, _mm256_setzero_si256()), _mm256_setzero_si256());
+  const __m256i g = Equal256(first, 'G');
+  const __m256i m9 = _mm256_and_si256(Equal256(first, 'M'), Equal256(second, '9'));
+  const __m256i g2 = _mm256_and_si256(g, Equal256(second, '2'));
+  const __m256i g52 =
+      _mm256_and_si256(_mm256_and_si256(g, Equal256(second, '5')), Equal256(third, '2'));
+  const __m256i nul = _mm256_cmpeq_epi8(first, _mm256_setzero_si256());
+  const __m256i t = WithT ? Equal256(first, 'T') : _mm256_setzero_si256();
+  const __m256i paren = WithT ? Equal256(first, '(') : _mm256_setzero_si256();
+  const __m256i any =
+      _mm256_or_si256(_mm256_or_si256(_mm256_or_si256(namesAt, nul), _mm256_or_si256(t, paren)),
+                      _mm256_or_si256(_mm256_or_si256(m9, g2), g52));
+  if (_mm256_testz_si256(any, any)) return WordMasks{0, 0, 0, 0, 0, 0, 0};
+  return WordMasks{Bits256(namesAt), Bits256(t),  Bits256(paren), Bits256(nul),
+                   Bits256(m9),      Bits256(g2), Bits256(g52)};
 }
 
-NCDRILL_AVX2 inline std::uint64_t Bits128(__m128i v) {
-  return static_cast<std::uint32_t>(_mm_movemask_epi8(v));
+// 16 positions, with 128-bit halves of the same lookups.
+template <bool WithT>
+NCDRILL_AVX2 inline WordMasks Masks16(const Tables256& tables, __m128i first, __m128i second,
+                                      __m128i third) {
+  const WordMasks wide =
+      Masks32<WithT>(tables, _mm256_castsi128_si256(first), _mm256_castsi128_si256(second),
+                     _mm256_castsi128_si256(third));
+  constexpr std::uint64_t kLow = 0xffff;
+  return WordMasks{wide.names & kLow, wide.t & kLow,  wide.paren & kLow, wide.nul & kLow,
+                   wide.m9 & kLow,    wide.g2 & kLow, wide.g52 & kLow};
 }
 
-// 16 positions whose first bytes are `first` and second bytes `second`.
-NCDRILL_AVX2 inline PositionMasks Positions16(const PrefixTables& tables, __m128i first,
-                                              __m128i second) {
-  const __m128i both = _mm_and_si128(NibbleLookup128(tables.low1, tables.high1, first),
-                                     NibbleLookup128(tables.low2, tables.high2, second));
-  const __m128i none = _mm_cmpeq_epi8(both, _mm_setzero_si128());
-  return PositionMasks{~Bits128(none) & 0xffffu, Bits128(_mm_cmpeq_epi8(first, _mm_set1_epi8('T'))),
-                       Bits128(_mm_cmpeq_epi8(first, _mm_set1_epi8('(')))};
-}
-
-// The positions from `at` on, 32 or 16 of them, whichever the bytes left to
-// read allow; `width` says how many.
-NCDRILL_AVX2 inline PositionMasks PositionsFrom(const PrefixTables& tables,
-                                                const unsigned char* bytes, std::size_t at,
-                                                std::size_t readable, std::size_t& width) {
-  if (at + 33 <= readable) {
+// The masks of the positions from `at` on, 32 or 16 of them, whichever the
+// bytes left allow; `width` says how many.
+template <bool WithT>
+NCDRILL_AVX2 inline WordMasks MasksFrom(const Tables256& tables, const unsigned char* block,
+                                        std::size_t size, std::size_t at, std::size_t& width) {
+  if (at + 34 <= size) {
     width = 32;
-    return Positions32(tables, bytes + at);
+    const unsigned char* p = block + at;
+    return Masks32<WithT>(tables, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)),
+                          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 1)),
+                          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 2)));
   }
   width = 16;
-  if (at + 17 <= readable) {
-    return Positions16(tables, _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at)),
-                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at + 1)));
+  if (at + 18 <= size) {
+    const unsigned char* p = block + at;
+    return Masks16<WithT>(tables, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)),
+                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1)),
+                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2)));
   }
-  // The last 16 or fewer bytes: each one's second byte is the next, or 0.
-  const __m128i first = LoadPartial128(bytes + at, readable - at);
-  return Positions16(tables, first, _mm_srli_si128(first, 1));
+  // The last 17 bytes or fewer: the bytes after them count as 0.
+  const std::size_t left = size - at;
+  const __m128i first = LoadPartial128(block + at, left < 16 ? left : 16);
+  __m128i second = _mm_srli_si128(first, 1);
+  __m128i third = _mm_srli_si128(first, 2);
+  if (left > 16) {
+    const __m128i last = _mm_cvtsi32_si128(block[at + 16]);
+    second = _mm_or_si128(second, _mm_slli_si128(last, 15));
+    third = _mm_or_si128(third, _mm_slli_si128(last, 14));
+  }
+  const WordMasks masks = Masks16<WithT>(tables, first, second, third);
+  const std::uint64_t valid = LowBits(left);
+  return WordMasks{masks.names & valid, masks.t & valid,  masks.paren & valid, masks.nul & valid,
+                   masks.m9 & valid,    masks.g2 & valid, masks.g52 & valid};
 }
 
-NCDRILL_AVX2 void CandidateMasksAvx2(const PrefixTables& tables, const unsigned char* bytes,
-                                     std::size_t positions, std::size_t readable,
-                                     PositionMasks* masks) {
-  for (std::size_t base = 0; base < positions; base += kWordPositions) {
-    const std::size_t end = positions - base < kWordPositions ? positions : base + kWordPositions;
-    PositionMasks word{0, 0, 0};
-    std::size_t width = 0;
-    for (std::size_t at = base; at < end; at += width) {
-      const PositionMasks part = PositionsFrom(tables, bytes, at, readable, width);
-      const auto shift = static_cast<unsigned>(at - base);
-      word.candidates |= part.candidates << shift;
-      word.t |= part.t << shift;
-      word.paren |= part.paren << shift;
-    }
-    *masks++ = Limit(word, end - base);
+template <bool WithT>
+NCDRILL_AVX2 WordMasks MasksAvx2(const Tables256& tables, const unsigned char* block,
+                                 std::size_t size, std::size_t start) {
+  WordMasks word{0, 0, 0, 0, 0, 0, 0};
+  const std::size_t end = size - start < kWordPositions ? size : start + kWordPositions;
+  std::size_t width = 0;
+  for (std::size_t at = start; at < end; at += width) {
+    const WordMasks part = MasksFrom<WithT>(tables, block, size, at, width);
+    const auto shift = static_cast<unsigned>(at - start);
+    word.names |= part.names << shift;
+    word.t |= part.t << shift;
+    word.paren |= part.paren << shift;
+    word.nul |= part.nul << shift;
+    word.m9 |= part.m9 << shift;
+    word.g2 |= part.g2 << shift;
+    word.g52 |= part.g52 << shift;
   }
+  return word;
+}
+
+NCDRILL_AVX2 bool ScanAvx2(const PrefixTables& prefixTables, BlockMatcher& matcher,
+                           const unsigned char* block, std::size_t size, BlockFacts& facts) {
+  const Tables256 tables{_mm256_load_si256(reinterpret_cast<const __m256i*>(prefixTables.low1)),
+                         _mm256_load_si256(reinterpret_cast<const __m256i*>(prefixTables.high1)),
+                         _mm256_load_si256(reinterpret_cast<const __m256i*>(prefixTables.low2)),
+                         _mm256_load_si256(reinterpret_cast<const __m256i*>(prefixTables.high2))};
+  ScanState scan{matcher, block, size, facts, false, false};
+  bool tSeen = false;
+  for (std::size_t start = 0; start < size; start += kWordPositions) {
+    const WordMasks masks = tSeen ? MasksAvx2<false>(tables, block, size, start)
+                                  : MasksAvx2<true>(tables, block, size, start);
+    tSeen = tSeen || masks.t != 0;
+    if (!FoldWord(masks, start, scan)) break;
+  }
+  return scan.found;
 }
 
 // --- AVX-512: a word is one vector, and masked loads read only the bytes
@@ -224,8 +298,50 @@ NCDRILL_AVX2 void CandidateMasksAvx2(const PrefixTables& tables, const unsigned 
 
 #define NCDRILL_AVX512 __attribute__((target("avx512f,avx512bw")))
 
-// The four tables in registers: stores of the masks could otherwise alias
-// the byte tables and force them to be reloaded for every word.
+// The first 64 bytes from `at`, the 64 after each, and the 64 after those;
+// 0 past the text. `valid` marks the positions the text has.
+struct Bytes512 {
+  __m512i first, second, third;
+  std::uint64_t valid;
+};
+
+NCDRILL_AVX512 inline Bytes512 Load512(const unsigned char* block, std::size_t size,
+                                       std::size_t at) {
+  if (at + kWordPositions + 2 <= size) {
+    return Bytes512{_mm512_loadu_si512(block + at), _mm512_loadu_si512(block + at + 1),
+                    _mm512_loadu_si512(block + at + 2), ~std::uint64_t{0}};
+  }
+  const std::size_t left = size - at;
+  return Bytes512{_mm512_maskz_loadu_epi8(LowBits(left), block + at),
+                  _mm512_maskz_loadu_epi8(LowBits(left - 1), block + at + 1),
+                  _mm512_maskz_loadu_epi8(LowBits(left < 2 ? 0 : left - 2), block + at + 2),
+                  LowBits(left)};
+}
+
+// Everything but the names, which each unit looks up its own way.
+template <bool WithT>
+NCDRILL_AVX512 inline WordMasks CodeMasks512(const Bytes512& bytes, std::uint64_t names) {
+  const __m512i first = bytes.first;
+  const std::uint64_t g = _mm512_cmpeq_epi8_mask(first, _mm512_set1_epi8('G'));
+  const std::uint64_t second2 = _mm512_cmpeq_epi8_mask(bytes.second, _mm512_set1_epi8('2'));
+  const std::uint64_t second5 = _mm512_cmpeq_epi8_mask(bytes.second, _mm512_set1_epi8('5'));
+  const std::uint64_t third2 = _mm512_cmpeq_epi8_mask(bytes.third, _mm512_set1_epi8('2'));
+  const std::uint64_t m = _mm512_cmpeq_epi8_mask(first, _mm512_set1_epi8('M'));
+  const std::uint64_t second9 = _mm512_cmpeq_epi8_mask(bytes.second, _mm512_set1_epi8('9'));
+  const std::uint64_t t = WithT ? _mm512_cmpeq_epi8_mask(first, _mm512_set1_epi8('T')) : 0;
+  const std::uint64_t paren = WithT ? _mm512_cmpeq_epi8_mask(first, _mm512_set1_epi8('(')) : 0;
+  const std::uint64_t valid = bytes.valid;
+  return WordMasks{names & valid,
+                   t,
+                   paren,
+                   _mm512_testn_epi8_mask(first, first) & valid,
+                   m & second9,
+                   g & second2,
+                   g & second5 & third2};
+}
+
+// The four nibble tables in registers: stores could otherwise alias the
+// byte tables and force them to be reloaded for every word.
 struct Tables512 {
   __m512i low1, high1, low2, high2;
 };
@@ -237,34 +353,27 @@ NCDRILL_AVX512 inline __m512i NibbleLookup512(__m512i low, __m512i high, __m512i
   return _mm512_and_si512(_mm512_shuffle_epi8(low, lows), _mm512_shuffle_epi8(high, highs));
 }
 
-NCDRILL_AVX512 inline PositionMasks Word512(const Tables512& tables, __m512i first,
-                                            __m512i second) {
-  const __m512i both = _mm512_and_si512(NibbleLookup512(tables.low1, tables.high1, first),
-                                        NibbleLookup512(tables.low2, tables.high2, second));
-  return PositionMasks{_mm512_test_epi8_mask(both, both),
-                       _mm512_cmpeq_epi8_mask(first, _mm512_set1_epi8('T')),
-                       _mm512_cmpeq_epi8_mask(first, _mm512_set1_epi8('('))};
+template <bool WithT>
+NCDRILL_AVX512 inline WordMasks Masks512(const Tables512& tables, const Bytes512& bytes) {
+  const __m512i both = _mm512_and_si512(NibbleLookup512(tables.low1, tables.high1, bytes.first),
+                                        NibbleLookup512(tables.low2, tables.high2, bytes.second));
+  return CodeMasks512<WithT>(bytes, _mm512_test_epi8_mask(both, both));
 }
 
-NCDRILL_AVX512 void CandidateMasksAvx512(const PrefixTables& prefixTables,
-                                         const unsigned char* bytes, std::size_t positions,
-                                         std::size_t readable, PositionMasks* masks) {
+NCDRILL_AVX512 bool ScanAvx512(const PrefixTables& prefixTables, BlockMatcher& matcher,
+                               const unsigned char* block, std::size_t size, BlockFacts& facts) {
   const Tables512 tables{
       _mm512_load_si512(prefixTables.low1), _mm512_load_si512(prefixTables.high1),
       _mm512_load_si512(prefixTables.low2), _mm512_load_si512(prefixTables.high2)};
-  std::size_t base = 0;
-  // Whole words, each with the byte after it to read.
-  for (; base + kWordPositions <= positions && base + kWordPositions < readable;
-       base += kWordPositions) {
-    *masks++ =
-        Word512(tables, _mm512_loadu_si512(bytes + base), _mm512_loadu_si512(bytes + base + 1));
+  ScanState scan{matcher, block, size, facts, false, false};
+  bool tSeen = false;
+  for (std::size_t start = 0; start < size; start += kWordPositions) {
+    const Bytes512 bytes = Load512(block, size, start);
+    const WordMasks masks = tSeen ? Masks512<false>(tables, bytes) : Masks512<true>(tables, bytes);
+    tSeen = tSeen || masks.t != 0;
+    if (!FoldWord(masks, start, scan)) break;
   }
-  if (base >= positions) return;
-  const std::size_t rest =
-      readable - base < kWordPositions + 1 ? readable - base : kWordPositions + 1;
-  const __m512i first = _mm512_maskz_loadu_epi8(LowBits(rest), bytes + base);
-  const __m512i second = _mm512_maskz_loadu_epi8(LowBits(rest - 1), bytes + base + 1);
-  *masks = Limit(Word512(tables, first, second), positions - base);
+  return scan.found;
 }
 
 // --- AVX-512 VBMI: one permute looks a byte's bits up in 128 entries, half
@@ -276,40 +385,28 @@ struct TablesVbmi {
   __m512i first0, first1, second0, second1;
 };
 
-// Only the first "T" matters, so once a word has one, later words skip the
-// "T" and "(" compares.
-NCDRILL_VBMI inline PositionMasks WordVbmi(const TablesVbmi& tables, __m512i first, __m512i second,
-                                           bool& tSeen) {
-  const __m512i firstBits = _mm512_permutex2var_epi8(tables.first0, first, tables.first1);
-  const __m512i secondBits = _mm512_permutex2var_epi8(tables.second0, second, tables.second1);
-  PositionMasks masks{_mm512_test_epi8_mask(firstBits, secondBits), 0, 0};
-  if (!tSeen) {
-    masks.t = _mm512_cmpeq_epi8_mask(first, _mm512_set1_epi8('T'));
-    masks.paren = _mm512_cmpeq_epi8_mask(first, _mm512_set1_epi8('('));
-    tSeen = masks.t != 0;
-  }
-  return masks;
+template <bool WithT>
+NCDRILL_VBMI inline WordMasks MasksVbmi(const TablesVbmi& tables, const Bytes512& bytes) {
+  const __m512i firstBits = _mm512_permutex2var_epi8(tables.first0, bytes.first, tables.first1);
+  const __m512i secondBits = _mm512_permutex2var_epi8(tables.second0, bytes.second, tables.second1);
+  return CodeMasks512<WithT>(bytes, _mm512_test_epi8_mask(firstBits, secondBits));
 }
 
-NCDRILL_VBMI void CandidateMasksVbmi(const PrefixTables& prefixTables, const unsigned char* bytes,
-                                     std::size_t positions, std::size_t readable,
-                                     PositionMasks* masks) {
+NCDRILL_VBMI bool ScanVbmi(const PrefixTables& prefixTables, BlockMatcher& matcher,
+                           const unsigned char* block, std::size_t size, BlockFacts& facts) {
   const TablesVbmi tables{
       _mm512_load_si512(prefixTables.first128), _mm512_load_si512(prefixTables.first128 + 64),
       _mm512_load_si512(prefixTables.second128), _mm512_load_si512(prefixTables.second128 + 64)};
-  std::size_t base = 0;
+  ScanState scan{matcher, block, size, facts, false, false};
   bool tSeen = false;
-  for (; base + kWordPositions <= positions && base + kWordPositions < readable;
-       base += kWordPositions) {
-    *masks++ = WordVbmi(tables, _mm512_loadu_si512(bytes + base),
-                        _mm512_loadu_si512(bytes + base + 1), tSeen);
+  for (std::size_t start = 0; start < size; start += kWordPositions) {
+    const Bytes512 bytes = Load512(block, size, start);
+    const WordMasks masks =
+        tSeen ? MasksVbmi<false>(tables, bytes) : MasksVbmi<true>(tables, bytes);
+    tSeen = tSeen || masks.t != 0;
+    if (!FoldWord(masks, start, scan)) break;
   }
-  if (base >= positions) return;
-  const std::size_t rest =
-      readable - base < kWordPositions + 1 ? readable - base : kWordPositions + 1;
-  const __m512i first = _mm512_maskz_loadu_epi8(LowBits(rest), bytes + base);
-  const __m512i second = _mm512_maskz_loadu_epi8(LowBits(rest - 1), bytes + base + 1);
-  *masks = Limit(WordVbmi(tables, first, second, tSeen), positions - base);
+  return scan.found;
 }
 
 }  // namespace
@@ -339,30 +436,30 @@ bool ProcessorHas(VectorUnit unit) noexcept {
 
 }  // namespace
 
-CandidateMaskFn CandidateMaskFnFor(VectorUnit unit) noexcept {
+BlockScanFn BlockScanFor(VectorUnit unit) noexcept {
   if (!ProcessorHas(unit)) return nullptr;
   switch (unit) {
 #if defined(__x86_64__)
     case VectorUnit::kAvx512Vbmi:
-      return &CandidateMasksVbmi;
+      return &ScanVbmi;
     case VectorUnit::kAvx512:
-      return &CandidateMasksAvx512;
+      return &ScanAvx512;
     case VectorUnit::kAvx2:
-      return &CandidateMasksAvx2;
+      return &ScanAvx2;
 #endif
 #if defined(__x86_64__) || defined(__i386__)
     case VectorUnit::kSse2:
-      return &CandidateMasksSse2;
+      return &ScanSse2;
 #endif
     case VectorUnit::kPortable:
-      return &CandidateMasksPortable;
+      return &ScanPortable;
     default:
       break;
   }
   return nullptr;
 }
 
-bool HasVectorUnit(VectorUnit unit) noexcept { return CandidateMaskFnFor(unit) != nullptr; }
+bool HasVectorUnit(VectorUnit unit) noexcept { return BlockScanFor(unit) != nullptr; }
 
 VectorUnit BestVectorUnit() noexcept {
   auto unit = static_cast<int>(HighestAllowedUnit());

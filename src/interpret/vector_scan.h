@@ -1,7 +1,8 @@
-// The candidate search of BlockMatcher: which positions of a block may
-// start a pattern, and where "T" and "(" stand, a word of 64 positions at a
-// time. One implementation per vector unit, picked at load; the portable one
-// is plain C++.
+// The scan of a block: where its first "T" stands and whether a "(" comes
+// before it, where the codes G2, G52 and M9 stand, where the text ends (a
+// NUL), and which positions may start a table name. One implementation per
+// vector unit, picked at load; the portable one is plain C++. Each finds 64
+// positions at a time and folds them into BlockFacts the same way.
 #ifndef NCDRILL_INTERPRET_VECTOR_SCAN_H
 #define NCDRILL_INTERPRET_VECTOR_SCAN_H
 
@@ -10,17 +11,30 @@
 
 namespace ncdrill {
 
-// Tables whose patterns start with more distinct bytes than this are not
+// What one block holds.
+struct BlockFacts {
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+  std::size_t length = 0;       // characters before the first NUL
+  std::size_t firstT = kNone;   // first "T"
+  bool parenBeforeT = false;    // a "(" stands before the first "T"
+  std::size_t firstG2 = kNone;  // first "G2"
+  bool hasM9 = false;           // "M9" anywhere
+  bool hasG52 = false;          // "G52" anywhere
+  std::size_t trigger = kNone;  // index of the first entry, in table order, that triggers
+};
+
+// Tables whose names start with more distinct bytes than this are not
 // searched by comparing each byte with every first byte (the SSE2 and the
 // portable word scans), but byte by byte.
 constexpr std::size_t kMaxComparedLeads = 16;
 
-// Candidate positions are found by their first two bytes. Each pattern's
-// prefix puts a bucket bit into tables indexed by its first and by its
-// second byte; a position is a candidate when the two lookups share a bit.
+// Positions that may start a name are found by their first two bytes. Each
+// name's prefix puts a bucket bit into tables indexed by its first and by its
+// second byte; a position may start a name when the two lookups share a bit.
 // Units with byte shuffles look the bits up by nibble (AVX2, AVX-512) or by
-// the low seven bits (AVX-512 VBMI); the others find the positions whose
-// byte starts some pattern and look those up whole.
+// the low seven bits (AVX-512 VBMI); the others find the positions whose byte
+// starts a name or a code and look those up whole.
 struct PrefixTables {
   // 16 entries, repeated for each 16-byte lane of a 64-byte vector.
   alignas(64) std::uint8_t low1[64];  // by the first byte's low nibble
@@ -34,32 +48,101 @@ struct PrefixTables {
   // The same bits by the whole byte.
   std::uint8_t firstBits[256];
   std::uint8_t secondBits[256];
-  // Whether a byte starts some pattern or is "T" or "(".
+  // Whether a byte may start a name or a code, or is "T", "(" or NUL.
   std::uint8_t attention[256];
-  // The `leadCount` distinct bytes that patterns start with (NUL among them:
-  // the end of the text stops the search), then "T" and "(", each repeated
-  // in every byte of a word. Empty when leadCount exceeds kMaxComparedLeads.
+  // The `leadCount` distinct bytes that names and codes start with, then
+  // "T" and "(", each repeated in every byte of a word. Empty when
+  // leadCount exceeds kMaxComparedLeads.
   std::uint64_t leadWords[kMaxComparedLeads + 2];
   std::size_t leadCount;
+  // The second byte of every name and code lies in [secondLow, secondHigh]:
+  // a position whose next byte lies outside starts none. For the codes and
+  // for names of a letter and digits it is the digits.
+  std::uint8_t secondLow;
+  std::uint8_t secondHigh;
 };
 
-// Positions per mask word.
+// Positions per word of masks.
 constexpr std::size_t kWordPositions = 64;
 
-// What 64 positions hold: bit k stands for position k.
-struct PositionMasks {
-  std::uint64_t candidates;  // may start a pattern
-  // "T" and "(": only the first "T" of a block matters, so after the first
-  // word that holds a "T" these may be left empty.
-  std::uint64_t t;
-  std::uint64_t paren;
+// What 64 positions hold: bit k stands for position k. Every mask but
+// `names` is exact; `names` may hold positions where no name starts.
+struct WordMasks {
+  std::uint64_t names;  // may start a name
+  std::uint64_t t;      // "T"; may be left empty after the first word that holds one
+  std::uint64_t paren;  // "("; likewise
+  std::uint64_t nul;    // the text ends
+  std::uint64_t m9;     // "M9" starts here
+  std::uint64_t g2;     // "G2"
+  std::uint64_t g52;    // "G52"
 };
 
-// Writes one PositionMasks per 64 positions of `bytes[0, positions)`. The
-// byte after a position is its second byte, or 0 past `readable`; nothing at
-// or past `readable` is read.
-using CandidateMaskFn = void (*)(const PrefixTables& tables, const unsigned char* bytes,
-                                 std::size_t positions, std::size_t readable, PositionMasks* masks);
+class BlockMatcher;
+
+// Walks the names that may start at `at` and notes in facts.trigger the
+// first entry, in table order, that triggers. Positions come in order.
+void WalkNamesAt(BlockMatcher& matcher, const unsigned char* block, std::size_t size,
+                 std::size_t at, BlockFacts& facts) noexcept;
+
+// A scan in progress: where it folds the words it finds.
+struct ScanState {
+  BlockMatcher& matcher;
+  const unsigned char* block;
+  std::size_t size;
+  BlockFacts& facts;
+  bool parenSeen;
+  bool found;  // a "T", a "(", a code, a name's start or a NUL
+};
+
+inline unsigned CountTrailingZeros(std::uint64_t mask) noexcept {
+  return static_cast<unsigned>(__builtin_ctzll(mask));
+}
+
+// A mask of the `count` lowest bits.
+inline std::uint64_t LowBits(std::size_t count) noexcept {
+  return count >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << count) - 1;
+}
+
+// Folds what the 64 positions from `start` hold into the facts, and walks
+// the names that may start among them. Returns false once the text has ended.
+// Past the first test, without branches but for names: what a block holds is
+// a coin toss to any branch predictor.
+inline bool FoldWord(const WordMasks& masks, std::size_t start, ScanState& scan) noexcept {
+  if ((masks.names | masks.t | masks.paren | masks.nul | masks.m9 | masks.g2 | masks.g52) == 0) {
+    return true;
+  }
+  scan.found = true;
+  BlockFacts& facts = scan.facts;
+  const bool ends = masks.nul != 0;
+  const unsigned nulAt = ends ? CountTrailingZeros(masks.nul) : 64;
+  const std::uint64_t before = LowBits(nulAt);
+  facts.length = ends ? start + nulAt : facts.length;
+  const std::uint64_t t = masks.t & before;
+  const std::uint64_t paren = masks.paren & before;
+  const bool firstTHere = facts.firstT == BlockFacts::kNone && t != 0;
+  const unsigned tAt = t != 0 ? CountTrailingZeros(t) : 0;
+  const bool parenBeforeT = scan.parenSeen || (paren & LowBits(tAt)) != 0;
+  facts.parenBeforeT = firstTHere ? parenBeforeT : facts.parenBeforeT;
+  facts.firstT = firstTHere ? start + tAt : facts.firstT;
+  scan.parenSeen = scan.parenSeen || paren != 0;
+  facts.hasM9 = facts.hasM9 || (masks.m9 & before) != 0;
+  facts.hasG52 = facts.hasG52 || (masks.g52 & before) != 0;
+  const std::uint64_t g2 = masks.g2 & before;
+  const bool firstG2Here = facts.firstG2 == BlockFacts::kNone && g2 != 0;
+  facts.firstG2 =
+      firstG2Here ? start + CountTrailingZeros(g2 | std::uint64_t{1} << 63) : facts.firstG2;
+  for (std::uint64_t names = masks.names & before; names != 0; names &= names - 1) {
+    WalkNamesAt(scan.matcher, scan.block, scan.size, start + CountTrailingZeros(names), facts);
+  }
+  return !ends;
+}
+
+// Scans `size` characters at `block` (never more) into `facts`, which must
+// be fresh with `length` set to `size`. Returns whether the block holds a
+// "T", a "(", a code, a possible name or a NUL; if not, `facts` stays as it
+// was.
+using BlockScanFn = bool (*)(const PrefixTables& tables, BlockMatcher& matcher,
+                             const unsigned char* block, std::size_t size, BlockFacts& facts);
 
 // In ascending order; the numbers are those NCDRILL_VECTOR_UNIT gives.
 enum class VectorUnit {
@@ -73,30 +156,15 @@ enum class VectorUnit {
 // Whether this processor, and this build's target, has `unit`.
 bool HasVectorUnit(VectorUnit unit) noexcept;
 
-// The implementation for `unit`, or null when this processor (or this
-// build's target) does not have it.
-CandidateMaskFn CandidateMaskFnFor(VectorUnit unit) noexcept;
+// The scan for `unit`, or null when this processor (or this build's target)
+// does not have it.
+BlockScanFn BlockScanFor(VectorUnit unit) noexcept;
 
 // The highest unit this build may use (NCDRILL_VECTOR_UNIT).
 VectorUnit HighestAllowedUnit() noexcept;
 
 // The best unit this processor has, up to HighestAllowedUnit().
 VectorUnit BestVectorUnit() noexcept;
-
-inline unsigned CountTrailingZeros(std::uint64_t mask) noexcept {
-  return static_cast<unsigned>(__builtin_ctzll(mask));
-}
-
-// A mask of the `count` lowest bits.
-inline std::uint64_t LowBits(std::size_t count) noexcept {
-  return count >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << count) - 1;
-}
-
-// `masks` without the positions from `positions` on.
-inline PositionMasks Limit(PositionMasks masks, std::size_t positions) noexcept {
-  const std::uint64_t valid = LowBits(positions);
-  return PositionMasks{masks.candidates & valid, masks.t & valid, masks.paren & valid};
-}
 
 }  // namespace ncdrill
 

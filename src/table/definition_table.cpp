@@ -191,17 +191,18 @@ void DefinitionTable::Load(const char* path) {
   for (std::size_t i = 0; i < entries.size(); ++i) {
     recordsByRank[fill[rankOfRecord[i]]++] = static_cast<std::uint32_t>(i);
   }
-  std::vector<unsigned char> marks(index.distinctCount() + 1, 0);
-  std::vector<std::uint32_t> markedRanks(index.distinctCount() + 2, 0);
+  // Room for the ranks of the Selections a drill block usually hands over.
+  constexpr std::size_t kMarkedRoom = 256;
+  std::vector<std::uint32_t> markedRanks(kMarkedRoom + 1, 0);
   // Nothing below allocates: the table changes all at once or not at all.
   entries_ = std::move(entries);
   records_ = std::move(records);  // moving a vector keeps its elements where they are
   index_ = std::move(index);
   rankFirst_ = std::move(rankFirst);
   recordsByRank_ = std::move(recordsByRank);
-  marks_ = std::move(marks);
   markedRanks_ = std::move(markedRanks);
   markedCount_ = 0;
+  markedOverflow_ = false;
   unmarkedValue_ = 0.0f;
   for (int bit = 0; bit < kMaskBits; ++bit) {
     const NumberIndex::Resolved resolved = index_.Resolve(kFirstMaskRequest + bit);

@@ -146,26 +146,27 @@ class DefinitionTable {
   // at a cost that does not grow with the table.
   template <typename ForEachRank>
   void SetRecordValues(ForEachRank&& forEachRank, float marked, float other) noexcept {
-    if (other != unmarkedValue_) {
+    if (other != unmarkedValue_ || markedOverflow_) {
       for (ChainRecord& record : records_) record.value = other;
       unmarkedValue_ = other;
     } else {
       for (std::size_t i = 0; i < markedCount_; ++i) SetValueOfRank(markedRanks_[i], other);
     }
-    for (std::size_t i = 0; i < markedCount_; ++i) marks_[markedRanks_[i]] = 0;
-    // Without a branch on whether a rank is new: a Selection's rank repeats
-    // at random, which no branch predictor guesses. A rank is written to
-    // the list each time and kept only the first time.
+    // Ranks repeat at random among the Selections; a record is written once
+    // per Selection rather than once per rank, since telling a repeat apart
+    // costs more than the write. The ranks are noted for the next call; past
+    // the room for them, that call rewrites every record instead.
     std::size_t count = 0;
-    const std::size_t absentRank = marks_.size() - 1;
-    forEachRank([this, &count, absentRank](std::size_t rank) {
+    const std::size_t last = markedRanks_.size() - 1;
+    const std::size_t absentRank = rankFirst_.size() - 2;
+    forEachRank([this, &count, last, absentRank, marked](std::size_t rank) {
       const std::size_t kept = rank < absentRank ? rank : absentRank;
-      markedRanks_[count] = static_cast<std::uint32_t>(kept);
-      count += marks_[kept] ^ 1u;
-      marks_[kept] = 1;
+      markedRanks_[count < last ? count : last] = static_cast<std::uint32_t>(kept);
+      ++count;
+      SetValueOfRank(kept, marked);
     });
-    markedCount_ = count;
-    for (std::size_t i = 0; i < count; ++i) SetValueOfRank(markedRanks_[i], marked);
+    markedCount_ = count < last ? count : last;
+    markedOverflow_ = count > last;
   }
 
  private:
@@ -183,11 +184,11 @@ class DefinitionTable {
   // One rank more than the table has, with no records, stands for "none".
   std::vector<std::uint32_t> rankFirst_;
   std::vector<std::uint32_t> recordsByRank_;
-  std::vector<unsigned char> marks_;  // by rank: marked at the latest drill block
-  // The ranks marked at the latest drill block: the first markedCount_, each
-  // once; room for one more.
+  // The ranks marked at the latest drill block, repeats included: the first
+  // markedCount_ (the last entry is spare), unless they overflowed.
   std::vector<std::uint32_t> markedRanks_;
   std::size_t markedCount_ = 0;
+  bool markedOverflow_ = false;
   float unmarkedValue_ = 0.0f;  // the value all unmarked records hold
   Selection maskSelections_[kMaskBits] = {};
   std::size_t maskRanks_[kMaskBits] = {};
