@@ -22,10 +22,6 @@ bool ContinuesNumber(unsigned char c) noexcept {
   return c == '.' || c == ',' || c == '-' || c == '+' || (c >= '0' && c <= '9');
 }
 
-std::uint64_t EveryByte(int byte) noexcept {
-  return static_cast<std::uint64_t>(byte) * 0x0101010101010101ULL;
-}
-
 std::uint64_t EdgeKey(std::uint32_t from, unsigned char byte) noexcept {
   return ((static_cast<std::uint64_t>(from) << 8) | byte) + 1;
 }
@@ -164,15 +160,15 @@ void BlockMatcher::FillByteTables() noexcept {
   for (int byte = 0; byte < 256; ++byte) {
     t.attention[byte] = lead[byte] || byte == 'T' || byte == '(' || byte == 0;
     if (!lead[byte]) continue;
-    if (t.leadCount < kMaxComparedLeads) t.leadWords[t.leadCount] = EveryByte(byte);
+    if (t.leadCount < kMaxComparedLeads) std::memset(t.leads[t.leadCount], byte, 16);
     ++t.leadCount;
   }
   if (t.leadCount <= kMaxComparedLeads) {
-    t.leadWords[t.leadCount] = EveryByte('T');
-    t.leadWords[t.leadCount + 1] = EveryByte('(');
+    std::memset(t.leads[t.leadCount], 'T', 16);
+    std::memset(t.leads[t.leadCount + 1], '(', 16);
   }
-  t.secondLow = static_cast<std::uint8_t>(secondLow_);
-  t.secondHigh = static_cast<std::uint8_t>(secondHigh_);
+  std::memset(t.secondLow, static_cast<int>(secondLow_), 16);
+  std::memset(t.secondSpan, static_cast<int>(secondHigh_ - secondLow_), 16);
   for (int k = 0; k < 128; ++k) {
     t.first128[k] = t.firstBits[k] | t.firstBits[k + 128];
     t.second128[k] = t.secondBits[k] | t.secondBits[k + 128];
@@ -180,31 +176,29 @@ void BlockMatcher::FillByteTables() noexcept {
 }
 
 void BlockMatcher::SeeName(std::uint32_t name, const unsigned char* block, std::size_t size,
-                           std::size_t after, BlockFacts& facts) noexcept {
+                           std::size_t after, std::size_t& trigger) noexcept {
   Name& seen = names_[name];
   if (seen.seenEpoch == epoch_) return;  // only the first occurrence of a name counts
   seen.seenEpoch = epoch_;
   if (after < size && ContinuesNumber(block[after])) return;
-  if (seen.firstEntry < facts.trigger) facts.trigger = seen.firstEntry;
+  if (seen.firstEntry < trigger) trigger = seen.firstEntry;
 }
 
 void BlockMatcher::WalkNames(const unsigned char* block, std::size_t size, std::size_t at,
-                             BlockFacts& facts) noexcept {
+                             std::size_t& trigger) noexcept {
   // Walk every name that starts here. No name holds a NUL, so the walk
   // never passes the end of the text.
   std::uint32_t node = rootChild_[block[at]];
   std::size_t end = at + 1;  // the name at `node` is block[at, end)
   while (node != kNoNode) {
     const std::uint32_t name = nodes_[node].name;
-    if (name != kNoNode) SeeName(name, block, size, end, facts);
+    if (name != kNoNode) SeeName(name, block, size, end, trigger);
     if (end == size) break;
     node = edges_.Find(node, block[end++]);
   }
 }
 
 bool BlockMatcher::Examine(const char* text, std::size_t size, BlockFacts& facts) noexcept {
-  facts = BlockFacts{};
-  facts.length = size;
   if (epoch_ == std::numeric_limits<std::uint32_t>::max()) {
     // After 2^32 blocks the marks could look current again: start afresh.
     for (Name& name : names_) name.seenEpoch = 0;
@@ -215,8 +209,8 @@ bool BlockMatcher::Examine(const char* text, std::size_t size, BlockFacts& facts
 }
 
 void WalkNamesAt(BlockMatcher& matcher, const unsigned char* block, std::size_t size,
-                 std::size_t at, BlockFacts& facts) noexcept {
-  matcher.WalkNames(block, size, at, facts);
+                 std::size_t at, std::size_t& trigger) noexcept {
+  matcher.WalkNames(block, size, at, trigger);
 }
 
 bool BlockMatcher::UseVectorUnit(VectorUnit unit) noexcept {

@@ -16,11 +16,13 @@ constexpr std::size_t kMaxWordLeads = 6;
 template <std::size_t Leads>
 struct WordConstants {
   explicit WordConstants(const PrefixTables& tables) noexcept {
-    for (std::size_t k = 0; k < Leads + 2; ++k) leads[k] = tables.leadWords[k];
+    for (std::size_t k = 0; k < Leads + 2; ++k) leads[k] = LoadWord(tables.leads[k]);
     // A range that reaches 0x80 cannot be tested this way: every byte passes.
-    const bool testable = tables.secondHigh < 0x80;
-    secondLow = testable ? tables.secondLow * kOnes : 0;
-    secondHigh = testable ? (tables.secondHigh | 0x80u) * kOnes : ~std::uint64_t{0};
+    const unsigned low = tables.secondLow[0];
+    const unsigned high = low + tables.secondSpan[0];
+    const bool testable = high < 0x80;
+    secondLow = testable ? low * kOnes : 0;
+    secondHigh = testable ? (high | 0x80u) * kOnes : ~std::uint64_t{0};
   }
   std::uint64_t leads[Leads + 2];
   std::uint64_t secondLow;   // secondLow in every byte
@@ -111,20 +113,20 @@ template <std::size_t Leads>
 bool ScanByWord(const PrefixTables& tables, BlockMatcher& matcher, const unsigned char* block,
                 std::size_t size, BlockFacts& facts) noexcept {
   const WordConstants<Leads> constants(tables);
-  ScanState scan{matcher, block, size, facts, false, false};
+  ScanState scan(matcher, block, size, facts);
   bool tSeen = false;
   for (std::size_t start = 0; start < size; start += kWordPositions) {
     const WordMasks masks = MasksByWord<Leads>(tables, constants, block, size, start, tSeen);
-    if (!FoldWord(masks, start, scan)) break;
+    if (!scan.Fold(masks, start)) break;
   }
-  return scan.found;
+  return scan.found();
 }
 
 }  // namespace
 
 bool ScanByByte(const PrefixTables& tables, BlockMatcher& matcher, const unsigned char* block,
                 std::size_t size, BlockFacts& facts) noexcept {
-  ScanState scan{matcher, block, size, facts, false, false};
+  ScanState scan(matcher, block, size, facts);
   for (std::size_t start = 0; start < size; start += kWordPositions) {
     WordMasks masks{0, 0, 0, 0, 0, 0, 0};
     const std::size_t end = size - start < kWordPositions ? size : start + kWordPositions;
@@ -133,9 +135,9 @@ bool ScanByByte(const PrefixTables& tables, BlockMatcher& matcher, const unsigne
         ClassifyPosition(tables, block, size, at, static_cast<unsigned>(at - start), masks);
       }
     }
-    if (!FoldWord(masks, start, scan)) break;
+    if (!scan.Fold(masks, start)) break;
   }
-  return scan.found;
+  return scan.found();
 }
 
 bool ScanPortable(const PrefixTables& tables, BlockMatcher& matcher, const unsigned char* block,

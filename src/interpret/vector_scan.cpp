@@ -31,32 +31,27 @@ NCDRILL_SSE2 inline __m128i LoadPartial128(const unsigned char* bytes, std::size
                         static_cast<long long>(LoadWord(bytes)));
 }
 
-// The vectors a scan compares with: the first bytes, then "T" and "(", and
-// the range of second bytes.
-template <std::size_t Leads>
-struct Sse2Constants {
-  __m128i leads[Leads + 2];
-  __m128i secondLow;
-  __m128i secondSpan;  // secondHigh - secondLow
-};
+NCDRILL_SSE2 inline __m128i Row128(const std::uint8_t* row) {
+  return _mm_load_si128(reinterpret_cast<const __m128i*>(row));
+}
 
 // Bit k: byte k of `first` may need a look: it starts a name or a code (one
 // of the leads, followed by a byte in the second-byte range), ends the text
 // (NUL), or, `WithT`, is "T" or "(". `second` holds the byte after each.
 template <std::size_t Leads, bool WithT>
 NCDRILL_SSE2 inline unsigned BytesToLookAt128(__m128i first, __m128i second,
-                                              const Sse2Constants<Leads>& constants) {
+                                              const PrefixTables& tables) {
   const __m128i zero = _mm_setzero_si128();
   __m128i lead = zero;
   for (std::size_t k = 0; k < Leads; ++k) {
-    lead = _mm_or_si128(lead, _mm_cmpeq_epi8(first, constants.leads[k]));
+    lead = _mm_or_si128(lead, _mm_cmpeq_epi8(first, Row128(tables.leads[k])));
   }
-  const __m128i fromLow = _mm_sub_epi8(second, constants.secondLow);
-  const __m128i inRange = _mm_cmpeq_epi8(_mm_subs_epu8(fromLow, constants.secondSpan), zero);
+  const __m128i fromLow = _mm_sub_epi8(second, Row128(tables.secondLow));
+  const __m128i inRange = _mm_cmpeq_epi8(_mm_subs_epu8(fromLow, Row128(tables.secondSpan)), zero);
   __m128i look = _mm_or_si128(_mm_and_si128(lead, inRange), _mm_cmpeq_epi8(first, zero));
   if (WithT) {
-    look = _mm_or_si128(look, _mm_cmpeq_epi8(first, constants.leads[Leads]));
-    look = _mm_or_si128(look, _mm_cmpeq_epi8(first, constants.leads[Leads + 1]));
+    look = _mm_or_si128(look, _mm_cmpeq_epi8(first, Row128(tables.leads[Leads])));
+    look = _mm_or_si128(look, _mm_cmpeq_epi8(first, Row128(tables.leads[Leads + 1])));
   }
   return static_cast<unsigned>(_mm_movemask_epi8(look));
 }
@@ -76,16 +71,15 @@ inline void ClassifyLooks(const PrefixTables& tables, const unsigned char* block
 // Which bytes of `first` need a look; "T" and "(" only until the first "T".
 template <std::size_t Leads>
 NCDRILL_SSE2 inline unsigned BytesToLookAt128(__m128i first, __m128i second,
-                                              const Sse2Constants<Leads>& constants, bool tSeen) {
-  return tSeen ? BytesToLookAt128<Leads, false>(first, second, constants)
-               : BytesToLookAt128<Leads, true>(first, second, constants);
+                                              const PrefixTables& tables, bool tSeen) {
+  return tSeen ? BytesToLookAt128<Leads, false>(first, second, tables)
+               : BytesToLookAt128<Leads, true>(first, second, tables);
 }
 
 // The masks of the 64 positions from `start`, 16 at a time.
 template <std::size_t Leads>
-NCDRILL_SSE2 WordMasks MasksSse2(const PrefixTables& tables, const Sse2Constants<Leads>& constants,
-                                 const unsigned char* block, std::size_t size, std::size_t start,
-                                 bool& tSeen) {
+NCDRILL_SSE2 WordMasks MasksSse2(const PrefixTables& tables, const unsigned char* block,
+                                 std::size_t size, std::size_t start, bool& tSeen) {
   WordMasks masks{0, 0, 0, 0, 0, 0, 0};
   const std::size_t end = size - start < kWordPositions ? size : start + kWordPositions;
   // Whole vectors with the byte after them.
@@ -94,7 +88,7 @@ NCDRILL_SSE2 WordMasks MasksSse2(const PrefixTables& tables, const Sse2Constants
   for (; at + kSse2Bytes <= wholeEnd; at += kSse2Bytes) {
     const unsigned look = BytesToLookAt128<Leads>(
         _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + at)),
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + at + 1)), constants, tSeen);
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + at + 1)), tables, tSeen);
     if (look != 0) {
       ClassifyLooks(tables, block, size, start, at, look, masks);
       tSeen = tSeen || masks.t != 0;
@@ -103,9 +97,8 @@ NCDRILL_SSE2 WordMasks MasksSse2(const PrefixTables& tables, const Sse2Constants
   if (at < end) {
     // The text's last 16 bytes or fewer; the byte after them counts as 0.
     const __m128i first = LoadPartial128(block + at, end - at);
-    const unsigned look =
-        BytesToLookAt128<Leads>(first, _mm_srli_si128(first, 1), constants, tSeen) &
-        static_cast<unsigned>(LowBits(end - at));
+    const unsigned look = BytesToLookAt128<Leads>(first, _mm_srli_si128(first, 1), tables, tSeen) &
+                          static_cast<unsigned>(LowBits(end - at));
     if (look != 0) ClassifyLooks(tables, block, size, start, at, look, masks);
   }
   return masks;
@@ -114,19 +107,13 @@ NCDRILL_SSE2 WordMasks MasksSse2(const PrefixTables& tables, const Sse2Constants
 template <std::size_t Leads>
 NCDRILL_SSE2 bool ScanSse2Leads(const PrefixTables& tables, BlockMatcher& matcher,
                                 const unsigned char* block, std::size_t size, BlockFacts& facts) {
-  Sse2Constants<Leads> constants;
-  for (std::size_t k = 0; k < Leads + 2; ++k) {
-    constants.leads[k] = _mm_set1_epi64x(static_cast<long long>(tables.leadWords[k]));
-  }
-  constants.secondLow = _mm_set1_epi8(static_cast<char>(tables.secondLow));
-  constants.secondSpan = _mm_set1_epi8(static_cast<char>(tables.secondHigh - tables.secondLow));
-  ScanState scan{matcher, block, size, facts, false, false};
+  ScanState scan(matcher, block, size, facts);
   bool tSeen = false;
   for (std::size_t start = 0; start < size; start += kWordPositions) {
-    const WordMasks masks = MasksSse2<Leads>(tables, constants, block, size, start, tSeen);
-    if (!FoldWord(masks, start, scan)) break;
+    const WordMasks masks = MasksSse2<Leads>(tables, block, size, start, tSeen);
+    if (!scan.Fold(masks, start)) break;
   }
-  return scan.found;
+  return scan.found();
 }
 
 NCDRILL_SSE2 bool ScanSse2(const PrefixTables& tables, BlockMatcher& matcher,
@@ -282,15 +269,15 @@ NCDRILL_AVX2 bool ScanAvx2(const PrefixTables& prefixTables, BlockMatcher& match
                          _mm256_load_si256(reinterpret_cast<const __m256i*>(prefixTables.high1)),
                          _mm256_load_si256(reinterpret_cast<const __m256i*>(prefixTables.low2)),
                          _mm256_load_si256(reinterpret_cast<const __m256i*>(prefixTables.high2))};
-  ScanState scan{matcher, block, size, facts, false, false};
+  ScanState scan(matcher, block, size, facts);
   bool tSeen = false;
   for (std::size_t start = 0; start < size; start += kWordPositions) {
     const WordMasks masks = tSeen ? MasksAvx2<false>(tables, block, size, start)
                                   : MasksAvx2<true>(tables, block, size, start);
     tSeen = tSeen || masks.t != 0;
-    if (!FoldWord(masks, start, scan)) break;
+    if (!scan.Fold(masks, start)) break;
   }
-  return scan.found;
+  return scan.found();
 }
 
 // --- AVX-512: a word is one vector, and masked loads read only the bytes
@@ -365,15 +352,15 @@ NCDRILL_AVX512 bool ScanAvx512(const PrefixTables& prefixTables, BlockMatcher& m
   const Tables512 tables{
       _mm512_load_si512(prefixTables.low1), _mm512_load_si512(prefixTables.high1),
       _mm512_load_si512(prefixTables.low2), _mm512_load_si512(prefixTables.high2)};
-  ScanState scan{matcher, block, size, facts, false, false};
+  ScanState scan(matcher, block, size, facts);
   bool tSeen = false;
   for (std::size_t start = 0; start < size; start += kWordPositions) {
     const Bytes512 bytes = Load512(block, size, start);
     const WordMasks masks = tSeen ? Masks512<false>(tables, bytes) : Masks512<true>(tables, bytes);
     tSeen = tSeen || masks.t != 0;
-    if (!FoldWord(masks, start, scan)) break;
+    if (!scan.Fold(masks, start)) break;
   }
-  return scan.found;
+  return scan.found();
 }
 
 // --- AVX-512 VBMI: one permute looks a byte's bits up in 128 entries, half
@@ -397,16 +384,16 @@ NCDRILL_VBMI bool ScanVbmi(const PrefixTables& prefixTables, BlockMatcher& match
   const TablesVbmi tables{
       _mm512_load_si512(prefixTables.first128), _mm512_load_si512(prefixTables.first128 + 64),
       _mm512_load_si512(prefixTables.second128), _mm512_load_si512(prefixTables.second128 + 64)};
-  ScanState scan{matcher, block, size, facts, false, false};
+  ScanState scan(matcher, block, size, facts);
   bool tSeen = false;
   for (std::size_t start = 0; start < size; start += kWordPositions) {
     const Bytes512 bytes = Load512(block, size, start);
     const WordMasks masks =
         tSeen ? MasksVbmi<false>(tables, bytes) : MasksVbmi<true>(tables, bytes);
     tSeen = tSeen || masks.t != 0;
-    if (!FoldWord(masks, start, scan)) break;
+    if (!scan.Fold(masks, start)) break;
   }
-  return scan.found;
+  return scan.found();
 }
 
 }  // namespace

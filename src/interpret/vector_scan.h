@@ -51,15 +51,16 @@ struct PrefixTables {
   // Whether a byte may start a name or a code, or is "T", "(" or NUL.
   std::uint8_t attention[256];
   // The `leadCount` distinct bytes that names and codes start with, then
-  // "T" and "(", each repeated in every byte of a word. Empty when
-  // leadCount exceeds kMaxComparedLeads.
-  std::uint64_t leadWords[kMaxComparedLeads + 2];
+  // "T" and "(", each repeated in 16 bytes (a 64-bit word takes the first
+  // 8). Empty when leadCount exceeds kMaxComparedLeads.
+  alignas(16) std::uint8_t leads[kMaxComparedLeads + 2][16];
   std::size_t leadCount;
-  // The second byte of every name and code lies in [secondLow, secondHigh]:
-  // a position whose next byte lies outside starts none. For the codes and
-  // for names of a letter and digits it is the digits.
-  std::uint8_t secondLow;
-  std::uint8_t secondHigh;
+  // The second byte of every name and code lies in [secondLow, secondLow +
+  // secondSpan]: a position whose next byte lies outside starts none. For
+  // the codes and for names of a letter and digits it is the digits. Each
+  // repeated in 16 bytes.
+  alignas(16) std::uint8_t secondLow[16];
+  alignas(16) std::uint8_t secondSpan[16];
 };
 
 // Positions per word of masks.
@@ -79,20 +80,10 @@ struct WordMasks {
 
 class BlockMatcher;
 
-// Walks the names that may start at `at` and notes in facts.trigger the
-// first entry, in table order, that triggers. Positions come in order.
+// Walks the names that may start at `at` and lowers `trigger` to the first
+// entry, in table order, that triggers there. Positions come in order.
 void WalkNamesAt(BlockMatcher& matcher, const unsigned char* block, std::size_t size,
-                 std::size_t at, BlockFacts& facts) noexcept;
-
-// A scan in progress: where it folds the words it finds.
-struct ScanState {
-  BlockMatcher& matcher;
-  const unsigned char* block;
-  std::size_t size;
-  BlockFacts& facts;
-  bool parenSeen;
-  bool found;  // a "T", a "(", a code, a name's start or a NUL
-};
+                 std::size_t at, std::size_t& trigger) noexcept;
 
 inline unsigned CountTrailingZeros(std::uint64_t mask) noexcept {
   return static_cast<unsigned>(__builtin_ctzll(mask));
@@ -103,44 +94,65 @@ inline std::uint64_t LowBits(std::size_t count) noexcept {
   return count >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << count) - 1;
 }
 
-// Folds what the 64 positions from `start` hold into the facts, and walks
-// the names that may start among them. Returns false once the text has ended.
-// Past the first test, without branches but for names: what a block holds is
-// a coin toss to any branch predictor.
-inline bool FoldWord(const WordMasks& masks, std::size_t start, ScanState& scan) noexcept {
-  if ((masks.names | masks.t | masks.paren | masks.nul | masks.m9 | masks.g2 | masks.g52) == 0) {
-    return true;
+// A scan in progress: it folds what it finds into the block's facts.
+class ScanState {
+ public:
+  ScanState(BlockMatcher& matcher, const unsigned char* block, std::size_t size,
+            BlockFacts& facts) noexcept
+      : matcher_(matcher), block_(block), size_(size), facts_(facts) {
+    facts = BlockFacts{};
+    facts.length = size;
   }
-  scan.found = true;
-  BlockFacts& facts = scan.facts;
-  const bool ends = masks.nul != 0;
-  const unsigned nulAt = ends ? CountTrailingZeros(masks.nul) : 64;
-  const std::uint64_t before = LowBits(nulAt);
-  facts.length = ends ? start + nulAt : facts.length;
-  const std::uint64_t t = masks.t & before;
-  const std::uint64_t paren = masks.paren & before;
-  const bool firstTHere = facts.firstT == BlockFacts::kNone && t != 0;
-  const unsigned tAt = t != 0 ? CountTrailingZeros(t) : 0;
-  const bool parenBeforeT = scan.parenSeen || (paren & LowBits(tAt)) != 0;
-  facts.parenBeforeT = firstTHere ? parenBeforeT : facts.parenBeforeT;
-  facts.firstT = firstTHere ? start + tAt : facts.firstT;
-  scan.parenSeen = scan.parenSeen || paren != 0;
-  facts.hasM9 = facts.hasM9 || (masks.m9 & before) != 0;
-  facts.hasG52 = facts.hasG52 || (masks.g52 & before) != 0;
-  const std::uint64_t g2 = masks.g2 & before;
-  const bool firstG2Here = facts.firstG2 == BlockFacts::kNone && g2 != 0;
-  facts.firstG2 =
-      firstG2Here ? start + CountTrailingZeros(g2 | std::uint64_t{1} << 63) : facts.firstG2;
-  for (std::uint64_t names = masks.names & before; names != 0; names &= names - 1) {
-    WalkNamesAt(scan.matcher, scan.block, scan.size, start + CountTrailingZeros(names), facts);
-  }
-  return !ends;
-}
 
-// Scans `size` characters at `block` (never more) into `facts`, which must
-// be fresh with `length` set to `size`. Returns whether the block holds a
-// "T", a "(", a code, a possible name or a NUL; if not, `facts` stays as it
-// was.
+  // Folds what the 64 positions from `start` hold into the facts, and walks
+  // the names that may start among them. Returns false once the text has
+  // ended.
+  bool Fold(const WordMasks& masks, std::size_t start) noexcept {
+    const std::uint64_t any =
+        masks.names | masks.t | masks.paren | masks.nul | masks.m9 | masks.g2 | masks.g52;
+    if (any == 0) return true;
+    found_ = true;
+    BlockFacts& facts = facts_;
+    const bool ends = masks.nul != 0;
+    const unsigned nulAt = ends ? CountTrailingZeros(masks.nul) : 64;
+    const std::uint64_t before = LowBits(nulAt);
+    if (ends) facts.length = start + nulAt;
+    const std::uint64_t t = masks.t & before;
+    const std::uint64_t paren = masks.paren & before;
+    if (facts.firstT == BlockFacts::kNone && t != 0) {
+      const unsigned tAt = CountTrailingZeros(t);
+      facts.firstT = start + tAt;
+      facts.parenBeforeT = parenSeen_ || (paren & LowBits(tAt)) != 0;
+    }
+    parenSeen_ = parenSeen_ || paren != 0;
+    facts.hasM9 = facts.hasM9 || (masks.m9 & before) != 0;
+    facts.hasG52 = facts.hasG52 || (masks.g52 & before) != 0;
+    const std::uint64_t g2 = masks.g2 & before;
+    if (facts.firstG2 == BlockFacts::kNone && g2 != 0) {
+      facts.firstG2 = start + CountTrailingZeros(g2);
+    }
+    for (std::uint64_t names = masks.names & before; names != 0; names &= names - 1) {
+      WalkNamesAt(matcher_, block_, size_, start + CountTrailingZeros(names), facts.trigger);
+    }
+    return !ends;
+  }
+
+  // Whether the block holds a "T", a "(", a code, a possible name or a NUL;
+  // if not, the facts are those of a fresh BlockFacts of the block's size.
+  bool found() const noexcept { return found_; }
+
+ private:
+  BlockMatcher& matcher_;
+  const unsigned char* block_;
+  std::size_t size_;
+  BlockFacts& facts_;
+  bool parenSeen_ = false;
+  bool found_ = false;
+};
+
+// Scans `size` characters at `block` (never more) into `facts`. Returns
+// whether the block holds a "T", a "(", a code, a possible name or a NUL; if
+// not, `facts` is a fresh BlockFacts of the block's size.
 using BlockScanFn = bool (*)(const PrefixTables& tables, BlockMatcher& matcher,
                              const unsigned char* block, std::size_t size, BlockFacts& facts);
 
