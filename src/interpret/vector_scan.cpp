@@ -244,8 +244,8 @@ NCDRILL_AVX2 inline WordMasks MasksFrom(const Tables256& tables, const unsigned 
 }
 
 template <bool WithT>
-NCDRILL_AVX2 WordMasks MasksAvx2(const Tables256& tables, const unsigned char* block,
-                                 std::size_t size, std::size_t start) {
+NCDRILL_AVX2 WordMasks MasksByNibbles(const Tables256& tables, const unsigned char* block,
+                                      std::size_t size, std::size_t start) {
   WordMasks word{0, 0, 0, 0, 0, 0, 0};
   const std::size_t end = size - start < kWordPositions ? size : start + kWordPositions;
   std::size_t width = 0;
@@ -263,8 +263,11 @@ NCDRILL_AVX2 WordMasks MasksAvx2(const Tables256& tables, const unsigned char* b
   return word;
 }
 
-NCDRILL_AVX2 bool ScanAvx2(const PrefixTables& prefixTables, BlockMatcher& matcher,
-                           const unsigned char* block, std::size_t size, BlockFacts& facts) {
+// A table whose names start with many different bytes: names by nibble
+// lookups, codes by compares, everything 32 positions at a time.
+NCDRILL_AVX2 bool ScanAvx2ByNibbles(const PrefixTables& prefixTables, BlockMatcher& matcher,
+                                    const unsigned char* block, std::size_t size,
+                                    BlockFacts& facts) {
   const Tables256 tables{_mm256_load_si256(reinterpret_cast<const __m256i*>(prefixTables.low1)),
                          _mm256_load_si256(reinterpret_cast<const __m256i*>(prefixTables.high1)),
                          _mm256_load_si256(reinterpret_cast<const __m256i*>(prefixTables.low2)),
@@ -272,12 +275,117 @@ NCDRILL_AVX2 bool ScanAvx2(const PrefixTables& prefixTables, BlockMatcher& match
   ScanState scan(matcher, block, size, facts);
   bool tSeen = false;
   for (std::size_t start = 0; start < size; start += kWordPositions) {
-    const WordMasks masks = tSeen ? MasksAvx2<false>(tables, block, size, start)
-                                  : MasksAvx2<true>(tables, block, size, start);
+    const WordMasks masks = tSeen ? MasksByNibbles<false>(tables, block, size, start)
+                                  : MasksByNibbles<true>(tables, block, size, start);
     tSeen = tSeen || masks.t != 0;
     if (!scan.Fold(masks, start)) break;
   }
   return scan.found();
+}
+
+// Otherwise the SSE2 way, 32 positions at a time: a byte needs a look when
+// it starts a name or a code, is NUL, or is "T" or "(" before the first "T".
+NCDRILL_AVX2 inline __m256i Row256(const std::uint8_t* row) {
+  return _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(row)));
+}
+
+template <std::size_t Leads, bool WithT>
+NCDRILL_AVX2 inline unsigned BytesToLookAt256(__m256i first, __m256i second,
+                                              const PrefixTables& tables) {
+  const __m256i zero = _mm256_setzero_si256();
+  __m256i lead = zero;
+  for (std::size_t k = 0; k < Leads; ++k) {
+    lead = _mm256_or_si256(lead, _mm256_cmpeq_epi8(first, Row256(tables.leads[k])));
+  }
+  const __m256i fromLow = _mm256_sub_epi8(second, Row256(tables.secondLow));
+  const __m256i inRange =
+      _mm256_cmpeq_epi8(_mm256_subs_epu8(fromLow, Row256(tables.secondSpan)), zero);
+  __m256i look = _mm256_or_si256(_mm256_and_si256(lead, inRange), _mm256_cmpeq_epi8(first, zero));
+  if (WithT) {
+    look = _mm256_or_si256(look, _mm256_cmpeq_epi8(first, Row256(tables.leads[Leads])));
+    look = _mm256_or_si256(look, _mm256_cmpeq_epi8(first, Row256(tables.leads[Leads + 1])));
+  }
+  return static_cast<unsigned>(_mm256_movemask_epi8(look));
+}
+
+template <std::size_t Leads>
+NCDRILL_AVX2 inline unsigned BytesToLookAt256(__m256i first, __m256i second,
+                                              const PrefixTables& tables, bool tSeen) {
+  return tSeen ? BytesToLookAt256<Leads, false>(first, second, tables)
+               : BytesToLookAt256<Leads, true>(first, second, tables);
+}
+
+// The masks of the 64 positions from `start`: 32 at a time, then 16, then
+// the text's last 16 or fewer.
+template <std::size_t Leads>
+NCDRILL_AVX2 WordMasks MasksAvx2(const PrefixTables& tables, const unsigned char* block,
+                                 std::size_t size, std::size_t start, bool& tSeen) {
+  WordMasks masks{0, 0, 0, 0, 0, 0, 0};
+  const std::size_t end = size - start < kWordPositions ? size : start + kWordPositions;
+  // Whole vectors with the byte after them.
+  const std::size_t wholeEnd = end < size ? end : size - 1;
+  std::size_t at = start;
+  for (; at + 32 <= wholeEnd; at += 32) {
+    const unsigned look = BytesToLookAt256<Leads>(
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + at)),
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + at + 1)), tables, tSeen);
+    if (look != 0) {
+      ClassifyLooks(tables, block, size, start, at, look, masks);
+      tSeen = tSeen || masks.t != 0;
+    }
+  }
+  if (at + kSse2Bytes <= wholeEnd) {
+    const unsigned look = BytesToLookAt128<Leads>(
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + at)),
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + at + 1)), tables, tSeen);
+    if (look != 0) {
+      ClassifyLooks(tables, block, size, start, at, look, masks);
+      tSeen = tSeen || masks.t != 0;
+    }
+    at += kSse2Bytes;
+  }
+  if (at < end) {
+    // The text's last 16 bytes or fewer; the byte after them counts as 0.
+    const __m128i first = LoadPartial128(block + at, end - at);
+    const unsigned look = BytesToLookAt128<Leads>(first, _mm_srli_si128(first, 1), tables, tSeen) &
+                          static_cast<unsigned>(LowBits(end - at));
+    if (look != 0) ClassifyLooks(tables, block, size, start, at, look, masks);
+  }
+  return masks;
+}
+
+template <std::size_t Leads>
+NCDRILL_AVX2 bool ScanAvx2Leads(const PrefixTables& tables, BlockMatcher& matcher,
+                                const unsigned char* block, std::size_t size, BlockFacts& facts) {
+  ScanState scan(matcher, block, size, facts);
+  bool tSeen = false;
+  for (std::size_t start = 0; start < size; start += kWordPositions) {
+    const WordMasks masks = MasksAvx2<Leads>(tables, block, size, start, tSeen);
+    if (!scan.Fold(masks, start)) break;
+  }
+  return scan.found();
+}
+
+NCDRILL_AVX2 bool ScanAvx2(const PrefixTables& tables, BlockMatcher& matcher,
+                           const unsigned char* block, std::size_t size, BlockFacts& facts) {
+  switch (tables.leadCount) {
+    case 2:
+      return ScanAvx2Leads<2>(tables, matcher, block, size, facts);
+    case 3:
+      return ScanAvx2Leads<3>(tables, matcher, block, size, facts);
+    case 4:
+      return ScanAvx2Leads<4>(tables, matcher, block, size, facts);
+    case 5:
+      return ScanAvx2Leads<5>(tables, matcher, block, size, facts);
+    case 6:
+      return ScanAvx2Leads<6>(tables, matcher, block, size, facts);
+    case 7:
+      return ScanAvx2Leads<7>(tables, matcher, block, size, facts);
+    case 8:
+      return ScanAvx2Leads<8>(tables, matcher, block, size, facts);
+    default:
+      return ScanAvx2ByNibbles(tables, matcher, block, size, facts);
+  }
 }
 
 // --- AVX-512: a word is one vector, and masked loads read only the bytes
