@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -12,6 +13,11 @@
 #include "plugin_host.h"
 #include "table/definition_table.h"
 #include "unit_plugins.h"
+
+namespace ncdrill_units {
+// Names a unit's plug-in by its unit in test output.
+void PrintTo(const UnitPlugin& plugin, std::ostream* out) { *out << plugin.name; }
+}  // namespace ncdrill_units
 
 namespace ncdrill_test {
 namespace {
