@@ -40,8 +40,8 @@ struct WordConstants {
 // high bit when the byte is 0; OR-ing in, or masking out, the high bit keeps
 // the range's subtractions from borrowing across bytes.
 template <std::size_t Leads, bool WithT>
-std::uint64_t BytesToLookAt(std::uint64_t word, std::uint64_t next,
-                            const WordConstants<Leads>& constants) noexcept {
+NCDRILL_INLINE std::uint64_t BytesToLookAt(std::uint64_t word, std::uint64_t next,
+                                           const WordConstants<Leads>& constants) noexcept {
   std::uint64_t lead = 0;
   for (std::size_t k = 0; k < Leads; ++k) lead |= (word ^ constants.leads[k]) - kOnes;
   const std::uint64_t inRange =
@@ -55,15 +55,15 @@ std::uint64_t BytesToLookAt(std::uint64_t word, std::uint64_t next,
 }
 
 // The high bits of the first `count` (at most 8) bytes of a word.
-std::uint64_t FirstBytes(std::size_t count) noexcept {
+NCDRILL_INLINE std::uint64_t FirstBytes(std::size_t count) noexcept {
   return count >= kWordBytes ? kHighs : kHighs & ((std::uint64_t{1} << (8 * count)) - 1);
 }
 
 // Sets in `masks` what the positions that `look` flags in the word at `at`
 // hold; bit k of `masks` stands for position start + k.
-void ClassifyLooks(const PrefixTables& tables, const unsigned char* block, std::size_t size,
-                   std::size_t start, std::size_t at, std::uint64_t look,
-                   WordMasks& masks) noexcept {
+NCDRILL_INLINE void ClassifyLooks(const PrefixTables& tables, const unsigned char* block,
+                                  std::size_t size, std::size_t start, std::size_t at,
+                                  std::uint64_t look, WordMasks& masks) noexcept {
   for (; look != 0; look &= look - 1) {
     const unsigned byte = CountTrailingZeros(look) / 8;
     ClassifyPosition(tables, block, size, at + byte, static_cast<unsigned>(at - start) + byte,
@@ -73,17 +73,19 @@ void ClassifyLooks(const PrefixTables& tables, const unsigned char* block, std::
 
 // Which bytes of `word` need a look; "T" and "(" only until the first "T".
 template <std::size_t Leads>
-std::uint64_t BytesToLookAt(std::uint64_t word, std::uint64_t next,
-                            const WordConstants<Leads>& constants, bool tSeen) noexcept {
+NCDRILL_INLINE std::uint64_t BytesToLookAt(std::uint64_t word, std::uint64_t next,
+                                           const WordConstants<Leads>& constants,
+                                           bool tSeen) noexcept {
   return tSeen ? BytesToLookAt<Leads, false>(word, next, constants)
                : BytesToLookAt<Leads, true>(word, next, constants);
 }
 
 // The masks of the 64 positions from `start`, 8 at a time.
 template <std::size_t Leads>
-WordMasks MasksByWord(const PrefixTables& tables, const WordConstants<Leads>& constants,
-                      const unsigned char* block, std::size_t size, std::size_t start,
-                      bool& tSeen) noexcept {
+NCDRILL_INLINE WordMasks MasksByWord(const PrefixTables& tables,
+                                     const WordConstants<Leads>& constants,
+                                     const unsigned char* block, std::size_t size,
+                                     std::size_t start, bool& tSeen) noexcept {
   WordMasks masks{0, 0, 0, 0, 0, 0, 0};
   const std::size_t end = size - start < kWordPositions ? size : start + kWordPositions;
   // Whole words with the byte after them.

@@ -13,7 +13,7 @@ namespace ncdrill {
 
 // 8 bytes as a word whose byte k is bytes[k], whatever the processor's byte
 // order.
-inline std::uint64_t LoadWord(const unsigned char* bytes) noexcept {
+NCDRILL_INLINE std::uint64_t LoadWord(const unsigned char* bytes) noexcept {
   std::uint64_t word;
   std::memcpy(&word, bytes, sizeof word);
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
@@ -22,7 +22,7 @@ inline std::uint64_t LoadWord(const unsigned char* bytes) noexcept {
   return word;
 }
 
-inline std::uint32_t LoadHalfWord(const unsigned char* bytes) noexcept {
+NCDRILL_INLINE std::uint32_t LoadHalfWord(const unsigned char* bytes) noexcept {
   std::uint32_t half;
   std::memcpy(&half, bytes, sizeof half);
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
@@ -33,7 +33,8 @@ inline std::uint32_t LoadHalfWord(const unsigned char* bytes) noexcept {
 
 // The `count` (at most 8) bytes at `bytes` as a word, zero above them; reads
 // nothing past them. Overlapping reads, so that a short tail costs no loop.
-inline std::uint64_t LoadPartialWord(const unsigned char* bytes, std::size_t count) noexcept {
+NCDRILL_INLINE std::uint64_t LoadPartialWord(const unsigned char* bytes,
+                                             std::size_t count) noexcept {
   if (count >= 4) {
     return LoadHalfWord(bytes) | static_cast<std::uint64_t>(LoadHalfWord(bytes + count - 4))
                                      << (8 * (count - 4));
@@ -46,9 +47,9 @@ inline std::uint64_t LoadPartialWord(const unsigned char* bytes, std::size_t cou
 // Sets, at bit `bit` of `masks`, what position `at` of `block` holds: the
 // start of a name (by its first two bytes), "T", "(", the end of the text,
 // or the start of a code.
-inline void ClassifyPosition(const PrefixTables& tables, const unsigned char* block,
-                             std::size_t size, std::size_t at, unsigned bit,
-                             WordMasks& masks) noexcept {
+NCDRILL_INLINE void ClassifyPosition(const PrefixTables& tables, const unsigned char* block,
+                                     std::size_t size, std::size_t at, unsigned bit,
+                                     WordMasks& masks) noexcept {
   const unsigned c = block[at];
   const unsigned next = at + 1 < size ? block[at + 1] : 0;
   const unsigned third = at + 2 < size ? block[at + 2] : 0;

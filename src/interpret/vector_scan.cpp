@@ -25,22 +25,22 @@ constexpr std::size_t kMaxSse2Leads = 8;
 
 // The `count` (at most 16) bytes at `bytes`, zero above them; reads nothing
 // past them.
-NCDRILL_SSE2 inline __m128i LoadPartial128(const unsigned char* bytes, std::size_t count) {
+NCDRILL_SSE2 NCDRILL_INLINE __m128i LoadPartial128(const unsigned char* bytes, std::size_t count) {
   if (count <= 8) return _mm_set_epi64x(0, static_cast<long long>(LoadPartialWord(bytes, count)));
   return _mm_set_epi64x(static_cast<long long>(LoadPartialWord(bytes + 8, count - 8)),
                         static_cast<long long>(LoadWord(bytes)));
 }
 
-NCDRILL_SSE2 inline __m128i Row128(const std::uint8_t* row) {
+NCDRILL_SSE2 NCDRILL_INLINE __m128i Row128(const std::uint8_t* row) {
   return _mm_load_si128(reinterpret_cast<const __m128i*>(row));
 }
 
 // Bit k: byte k of `first` may need a look: it starts a name or a code (one
-// of the leads, followed by a byte in the second-byte range), ends the text
-// (NUL), or, `WithT`, is "T" or "(". `second` holds the byte after each.
-template <std::size_t Leads, bool WithT>
-NCDRILL_SSE2 inline unsigned BytesToLookAt128(__m128i first, __m128i second,
-                                              const PrefixTables& tables) {
+// of the leads, followed by a byte in the second-byte range) or ends the
+// text (NUL). `second` holds the byte after each.
+template <std::size_t Leads>
+NCDRILL_SSE2 NCDRILL_INLINE unsigned BytesToLookAt128(__m128i first, __m128i second,
+                                                      const PrefixTables& tables) {
   const __m128i zero = _mm_setzero_si128();
   __m128i lead = zero;
   for (std::size_t k = 0; k < Leads; ++k) {
@@ -48,19 +48,21 @@ NCDRILL_SSE2 inline unsigned BytesToLookAt128(__m128i first, __m128i second,
   }
   const __m128i fromLow = _mm_sub_epi8(second, Row128(tables.secondLow));
   const __m128i inRange = _mm_cmpeq_epi8(_mm_subs_epu8(fromLow, Row128(tables.secondSpan)), zero);
-  __m128i look = _mm_or_si128(_mm_and_si128(lead, inRange), _mm_cmpeq_epi8(first, zero));
-  if (WithT) {
-    look = _mm_or_si128(look, _mm_cmpeq_epi8(first, Row128(tables.leads[Leads])));
-    look = _mm_or_si128(look, _mm_cmpeq_epi8(first, Row128(tables.leads[Leads + 1])));
-  }
+  const __m128i look = _mm_or_si128(_mm_and_si128(lead, inRange), _mm_cmpeq_epi8(first, zero));
   return static_cast<unsigned>(_mm_movemask_epi8(look));
+}
+
+// Bit k: byte k of `first` is `row`'s byte.
+NCDRILL_SSE2 NCDRILL_INLINE std::uint64_t Equal128(__m128i first, const std::uint8_t* row) {
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(first, Row128(row))));
 }
 
 // Sets in `masks` what the positions that `look` flags from `at` hold; bit
 // k of `look` stands for position at + k, and bit k of `masks` for position
 // start + k.
-inline void ClassifyLooks(const PrefixTables& tables, const unsigned char* block, std::size_t size,
-                          std::size_t start, std::size_t at, unsigned look, WordMasks& masks) {
+NCDRILL_INLINE void ClassifyLooks(const PrefixTables& tables, const unsigned char* block,
+                                  std::size_t size, std::size_t start, std::size_t at,
+                                  unsigned look, WordMasks& masks) {
   for (; look != 0; look &= look - 1) {
     const unsigned byte = CountTrailingZeros(look);
     ClassifyPosition(tables, block, size, at + byte, static_cast<unsigned>(at - start) + byte,
@@ -68,38 +70,45 @@ inline void ClassifyLooks(const PrefixTables& tables, const unsigned char* block
   }
 }
 
-// Which bytes of `first` need a look; "T" and "(" only until the first "T".
-template <std::size_t Leads>
-NCDRILL_SSE2 inline unsigned BytesToLookAt128(__m128i first, __m128i second,
-                                              const PrefixTables& tables, bool tSeen) {
-  return tSeen ? BytesToLookAt128<Leads, false>(first, second, tables)
-               : BytesToLookAt128<Leads, true>(first, second, tables);
+// Adds what the 16 positions from `at` hold (`first`, and `second` the
+// bytes after them) to the masks of the positions from `start`: "T" and "("
+// when `WithT`, and whatever the positions that need a look hold.
+template <std::size_t Leads, bool WithT>
+NCDRILL_SSE2 NCDRILL_INLINE void Add128(const PrefixTables& tables, const unsigned char* block,
+                                        std::size_t size, std::size_t start, std::size_t at,
+                                        __m128i first, __m128i second, unsigned valid,
+                                        WordMasks& masks) {
+  const unsigned look = BytesToLookAt128<Leads>(first, second, tables) & valid;
+  if (WithT) {
+    const auto shift = static_cast<unsigned>(at - start);
+    masks.t |= (Equal128(first, tables.leads[Leads]) & valid) << shift;
+    masks.paren |= (Equal128(first, tables.leads[Leads + 1]) & valid) << shift;
+  }
+  if (look != 0) ClassifyLooks(tables, block, size, start, at, look, masks);
 }
 
-// The masks of the 64 positions from `start`, 16 at a time.
-template <std::size_t Leads>
-NCDRILL_SSE2 WordMasks MasksSse2(const PrefixTables& tables, const unsigned char* block,
-                                 std::size_t size, std::size_t start, bool& tSeen) {
+// The masks of the 64 positions from `start`, 16 at a time; "T" and "(" only
+// when `WithT` (until the word that holds the first "T").
+template <std::size_t Leads, bool WithT>
+NCDRILL_SSE2 NCDRILL_INLINE WordMasks MasksSse2(const PrefixTables& tables,
+                                                const unsigned char* block, std::size_t size,
+                                                std::size_t start) {
   WordMasks masks{0, 0, 0, 0, 0, 0, 0};
   const std::size_t end = size - start < kWordPositions ? size : start + kWordPositions;
   // Whole vectors with the byte after them.
   const std::size_t wholeEnd = end < size ? end : size - 1;
   std::size_t at = start;
   for (; at + kSse2Bytes <= wholeEnd; at += kSse2Bytes) {
-    const unsigned look = BytesToLookAt128<Leads>(
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + at)),
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + at + 1)), tables, tSeen);
-    if (look != 0) {
-      ClassifyLooks(tables, block, size, start, at, look, masks);
-      tSeen = tSeen || masks.t != 0;
-    }
+    Add128<Leads, WithT>(tables, block, size, start, at,
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + at)),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + at + 1)), 0xffffu,
+                         masks);
   }
   if (at < end) {
     // The text's last 16 bytes or fewer; the byte after them counts as 0.
     const __m128i first = LoadPartial128(block + at, end - at);
-    const unsigned look = BytesToLookAt128<Leads>(first, _mm_srli_si128(first, 1), tables, tSeen) &
-                          static_cast<unsigned>(LowBits(end - at));
-    if (look != 0) ClassifyLooks(tables, block, size, start, at, look, masks);
+    Add128<Leads, WithT>(tables, block, size, start, at, first, _mm_srli_si128(first, 1),
+                         static_cast<unsigned>(LowBits(end - at)), masks);
   }
   return masks;
 }
@@ -110,7 +119,9 @@ NCDRILL_SSE2 bool ScanSse2Leads(const PrefixTables& tables, BlockMatcher& matche
   ScanState scan(matcher, block, size, facts);
   bool tSeen = false;
   for (std::size_t start = 0; start < size; start += kWordPositions) {
-    const WordMasks masks = MasksSse2<Leads>(tables, block, size, start, tSeen);
+    const WordMasks masks = tSeen ? MasksSse2<Leads, false>(tables, block, size, start)
+                                  : MasksSse2<Leads, true>(tables, block, size, start);
+    tSeen = tSeen || masks.t != 0;
     if (!scan.Fold(masks, start)) break;
   }
   return scan.found();
@@ -156,26 +167,26 @@ struct Tables256 {
   __m256i low1, high1, low2, high2;
 };
 
-NCDRILL_AVX2 inline __m256i NibbleLookup256(__m256i low, __m256i high, __m256i v) {
+NCDRILL_AVX2 NCDRILL_INLINE __m256i NibbleLookup256(__m256i low, __m256i high, __m256i v) {
   const __m256i nibble = _mm256_set1_epi8(0x0f);
   const __m256i lows = _mm256_and_si256(v, nibble);
   const __m256i highs = _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble);
   return _mm256_and_si256(_mm256_shuffle_epi8(low, lows), _mm256_shuffle_epi8(high, highs));
 }
 
-NCDRILL_AVX2 inline std::uint64_t Bits256(__m256i v) {
+NCDRILL_AVX2 NCDRILL_INLINE std::uint64_t Bits256(__m256i v) {
   return static_cast<std::uint32_t>(_mm256_movemask_epi8(v));
 }
 
-NCDRILL_AVX2 inline __m256i Equal256(__m256i v, char c) {
+NCDRILL_AVX2 NCDRILL_INLINE __m256i Equal256(__m256i v, char c) {
   return _mm256_cmpeq_epi8(v, _mm256_set1_epi8(c));
 }
 
 // The masks of the 32 positions whose bytes are `first`, the bytes after
 // them `second`, and the bytes after those `third`.
 template <bool WithT>
-NCDRILL_AVX2 inline WordMasks Masks32(const Tables256& tables, __m256i first, __m256i second,
-                                      __m256i third) {
+NCDRILL_AVX2 NCDRILL_INLINE WordMasks Masks32(const Tables256& tables, __m256i first,
+                                              __m256i second, __m256i third) {
   const __m256i names = _mm256_and_si256(NibbleLookup256(tables.low1, tables.high1, first),
                                          NibbleLookup256(tables.low2, tables.high2, second));
   const __m256i namesAt =
@@ -198,8 +209,8 @@ NCDRILL_AVX2 inline WordMasks Masks32(const Tables256& tables, __m256i first, __
 
 // 16 positions, with 128-bit halves of the same lookups.
 template <bool WithT>
-NCDRILL_AVX2 inline WordMasks Masks16(const Tables256& tables, __m128i first, __m128i second,
-                                      __m128i third) {
+NCDRILL_AVX2 NCDRILL_INLINE WordMasks Masks16(const Tables256& tables, __m128i first,
+                                              __m128i second, __m128i third) {
   const WordMasks wide =
       Masks32<WithT>(tables, _mm256_castsi128_si256(first), _mm256_castsi128_si256(second),
                      _mm256_castsi128_si256(third));
@@ -211,8 +222,9 @@ NCDRILL_AVX2 inline WordMasks Masks16(const Tables256& tables, __m128i first, __
 // The masks of the positions from `at` on, 32 or 16 of them, whichever the
 // bytes left allow; `width` says how many.
 template <bool WithT>
-NCDRILL_AVX2 inline WordMasks MasksFrom(const Tables256& tables, const unsigned char* block,
-                                        std::size_t size, std::size_t at, std::size_t& width) {
+NCDRILL_AVX2 NCDRILL_INLINE WordMasks MasksFrom(const Tables256& tables, const unsigned char* block,
+                                                std::size_t size, std::size_t at,
+                                                std::size_t& width) {
   if (at + 34 <= size) {
     width = 32;
     const unsigned char* p = block + at;
@@ -244,8 +256,9 @@ NCDRILL_AVX2 inline WordMasks MasksFrom(const Tables256& tables, const unsigned 
 }
 
 template <bool WithT>
-NCDRILL_AVX2 WordMasks MasksByNibbles(const Tables256& tables, const unsigned char* block,
-                                      std::size_t size, std::size_t start) {
+NCDRILL_AVX2 NCDRILL_INLINE WordMasks MasksByNibbles(const Tables256& tables,
+                                                     const unsigned char* block, std::size_t size,
+                                                     std::size_t start) {
   WordMasks word{0, 0, 0, 0, 0, 0, 0};
   const std::size_t end = size - start < kWordPositions ? size : start + kWordPositions;
   std::size_t width = 0;
@@ -285,13 +298,13 @@ NCDRILL_AVX2 bool ScanAvx2ByNibbles(const PrefixTables& prefixTables, BlockMatch
 
 // Otherwise the SSE2 way, 32 positions at a time: a byte needs a look when
 // it starts a name or a code, is NUL, or is "T" or "(" before the first "T".
-NCDRILL_AVX2 inline __m256i Row256(const std::uint8_t* row) {
+NCDRILL_AVX2 NCDRILL_INLINE __m256i Row256(const std::uint8_t* row) {
   return _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(row)));
 }
 
-template <std::size_t Leads, bool WithT>
-NCDRILL_AVX2 inline unsigned BytesToLookAt256(__m256i first, __m256i second,
-                                              const PrefixTables& tables) {
+template <std::size_t Leads>
+NCDRILL_AVX2 NCDRILL_INLINE unsigned BytesToLookAt256(__m256i first, __m256i second,
+                                                      const PrefixTables& tables) {
   const __m256i zero = _mm256_setzero_si256();
   __m256i lead = zero;
   for (std::size_t k = 0; k < Leads; ++k) {
@@ -300,56 +313,58 @@ NCDRILL_AVX2 inline unsigned BytesToLookAt256(__m256i first, __m256i second,
   const __m256i fromLow = _mm256_sub_epi8(second, Row256(tables.secondLow));
   const __m256i inRange =
       _mm256_cmpeq_epi8(_mm256_subs_epu8(fromLow, Row256(tables.secondSpan)), zero);
-  __m256i look = _mm256_or_si256(_mm256_and_si256(lead, inRange), _mm256_cmpeq_epi8(first, zero));
-  if (WithT) {
-    look = _mm256_or_si256(look, _mm256_cmpeq_epi8(first, Row256(tables.leads[Leads])));
-    look = _mm256_or_si256(look, _mm256_cmpeq_epi8(first, Row256(tables.leads[Leads + 1])));
-  }
+  const __m256i look =
+      _mm256_or_si256(_mm256_and_si256(lead, inRange), _mm256_cmpeq_epi8(first, zero));
   return static_cast<unsigned>(_mm256_movemask_epi8(look));
 }
 
-template <std::size_t Leads>
-NCDRILL_AVX2 inline unsigned BytesToLookAt256(__m256i first, __m256i second,
-                                              const PrefixTables& tables, bool tSeen) {
-  return tSeen ? BytesToLookAt256<Leads, false>(first, second, tables)
-               : BytesToLookAt256<Leads, true>(first, second, tables);
+NCDRILL_AVX2 NCDRILL_INLINE std::uint64_t Equal256(__m256i first, const std::uint8_t* row) {
+  return static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(first, Row256(row))));
+}
+
+// As Add128, for 32 positions.
+template <std::size_t Leads, bool WithT>
+NCDRILL_AVX2 NCDRILL_INLINE void Add256(const PrefixTables& tables, const unsigned char* block,
+                                        std::size_t size, std::size_t start, std::size_t at,
+                                        __m256i first, __m256i second, WordMasks& masks) {
+  const unsigned look = BytesToLookAt256<Leads>(first, second, tables);
+  if (WithT) {
+    const auto shift = static_cast<unsigned>(at - start);
+    masks.t |= Equal256(first, tables.leads[Leads]) << shift;
+    masks.paren |= Equal256(first, tables.leads[Leads + 1]) << shift;
+  }
+  if (look != 0) ClassifyLooks(tables, block, size, start, at, look, masks);
 }
 
 // The masks of the 64 positions from `start`: 32 at a time, then 16, then
 // the text's last 16 or fewer.
-template <std::size_t Leads>
-NCDRILL_AVX2 WordMasks MasksAvx2(const PrefixTables& tables, const unsigned char* block,
-                                 std::size_t size, std::size_t start, bool& tSeen) {
+template <std::size_t Leads, bool WithT>
+NCDRILL_AVX2 NCDRILL_INLINE WordMasks MasksAvx2(const PrefixTables& tables,
+                                                const unsigned char* block, std::size_t size,
+                                                std::size_t start) {
   WordMasks masks{0, 0, 0, 0, 0, 0, 0};
   const std::size_t end = size - start < kWordPositions ? size : start + kWordPositions;
   // Whole vectors with the byte after them.
   const std::size_t wholeEnd = end < size ? end : size - 1;
   std::size_t at = start;
   for (; at + 32 <= wholeEnd; at += 32) {
-    const unsigned look = BytesToLookAt256<Leads>(
-        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + at)),
-        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + at + 1)), tables, tSeen);
-    if (look != 0) {
-      ClassifyLooks(tables, block, size, start, at, look, masks);
-      tSeen = tSeen || masks.t != 0;
-    }
+    Add256<Leads, WithT>(tables, block, size, start, at,
+                         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + at)),
+                         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + at + 1)),
+                         masks);
   }
   if (at + kSse2Bytes <= wholeEnd) {
-    const unsigned look = BytesToLookAt128<Leads>(
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + at)),
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + at + 1)), tables, tSeen);
-    if (look != 0) {
-      ClassifyLooks(tables, block, size, start, at, look, masks);
-      tSeen = tSeen || masks.t != 0;
-    }
+    Add128<Leads, WithT>(tables, block, size, start, at,
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + at)),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + at + 1)), 0xffffu,
+                         masks);
     at += kSse2Bytes;
   }
   if (at < end) {
     // The text's last 16 bytes or fewer; the byte after them counts as 0.
     const __m128i first = LoadPartial128(block + at, end - at);
-    const unsigned look = BytesToLookAt128<Leads>(first, _mm_srli_si128(first, 1), tables, tSeen) &
-                          static_cast<unsigned>(LowBits(end - at));
-    if (look != 0) ClassifyLooks(tables, block, size, start, at, look, masks);
+    Add128<Leads, WithT>(tables, block, size, start, at, first, _mm_srli_si128(first, 1),
+                         static_cast<unsigned>(LowBits(end - at)), masks);
   }
   return masks;
 }
@@ -360,7 +375,9 @@ NCDRILL_AVX2 bool ScanAvx2Leads(const PrefixTables& tables, BlockMatcher& matche
   ScanState scan(matcher, block, size, facts);
   bool tSeen = false;
   for (std::size_t start = 0; start < size; start += kWordPositions) {
-    const WordMasks masks = MasksAvx2<Leads>(tables, block, size, start, tSeen);
+    const WordMasks masks = tSeen ? MasksAvx2<Leads, false>(tables, block, size, start)
+                                  : MasksAvx2<Leads, true>(tables, block, size, start);
+    tSeen = tSeen || masks.t != 0;
     if (!scan.Fold(masks, start)) break;
   }
   return scan.found();
@@ -400,8 +417,8 @@ struct Bytes512 {
   std::uint64_t valid;
 };
 
-NCDRILL_AVX512 inline Bytes512 Load512(const unsigned char* block, std::size_t size,
-                                       std::size_t at) {
+NCDRILL_AVX512 NCDRILL_INLINE Bytes512 Load512(const unsigned char* block, std::size_t size,
+                                               std::size_t at) {
   if (at + kWordPositions + 2 <= size) {
     return Bytes512{_mm512_loadu_si512(block + at), _mm512_loadu_si512(block + at + 1),
                     _mm512_loadu_si512(block + at + 2), ~std::uint64_t{0}};
@@ -415,7 +432,7 @@ NCDRILL_AVX512 inline Bytes512 Load512(const unsigned char* block, std::size_t s
 
 // Everything but the names, which each unit looks up its own way.
 template <bool WithT>
-NCDRILL_AVX512 inline WordMasks CodeMasks512(const Bytes512& bytes, std::uint64_t names) {
+NCDRILL_AVX512 NCDRILL_INLINE WordMasks CodeMasks512(const Bytes512& bytes, std::uint64_t names) {
   const __m512i first = bytes.first;
   const std::uint64_t g = _mm512_cmpeq_epi8_mask(first, _mm512_set1_epi8('G'));
   const std::uint64_t second2 = _mm512_cmpeq_epi8_mask(bytes.second, _mm512_set1_epi8('2'));
@@ -441,7 +458,7 @@ struct Tables512 {
   __m512i low1, high1, low2, high2;
 };
 
-NCDRILL_AVX512 inline __m512i NibbleLookup512(__m512i low, __m512i high, __m512i v) {
+NCDRILL_AVX512 NCDRILL_INLINE __m512i NibbleLookup512(__m512i low, __m512i high, __m512i v) {
   const __m512i nibble = _mm512_set1_epi8(0x0f);
   const __m512i lows = _mm512_and_si512(v, nibble);
   const __m512i highs = _mm512_and_si512(_mm512_srli_epi16(v, 4), nibble);
@@ -449,7 +466,7 @@ NCDRILL_AVX512 inline __m512i NibbleLookup512(__m512i low, __m512i high, __m512i
 }
 
 template <bool WithT>
-NCDRILL_AVX512 inline WordMasks Masks512(const Tables512& tables, const Bytes512& bytes) {
+NCDRILL_AVX512 NCDRILL_INLINE WordMasks Masks512(const Tables512& tables, const Bytes512& bytes) {
   const __m512i both = _mm512_and_si512(NibbleLookup512(tables.low1, tables.high1, bytes.first),
                                         NibbleLookup512(tables.low2, tables.high2, bytes.second));
   return CodeMasks512<WithT>(bytes, _mm512_test_epi8_mask(both, both));
@@ -481,7 +498,7 @@ struct TablesVbmi {
 };
 
 template <bool WithT>
-NCDRILL_VBMI inline WordMasks MasksVbmi(const TablesVbmi& tables, const Bytes512& bytes) {
+NCDRILL_VBMI NCDRILL_INLINE WordMasks MasksVbmi(const TablesVbmi& tables, const Bytes512& bytes) {
   const __m512i firstBits = _mm512_permutex2var_epi8(tables.first0, bytes.first, tables.first1);
   const __m512i secondBits = _mm512_permutex2var_epi8(tables.second0, bytes.second, tables.second1);
   return CodeMasks512<WithT>(bytes, _mm512_test_epi8_mask(firstBits, secondBits));

@@ -80,17 +80,21 @@ struct WordMasks {
 
 class BlockMatcher;
 
+// The scans' small helpers go inline wherever a scan uses them, whatever the
+// compiler makes of functions that many of them grow large.
+#define NCDRILL_INLINE __attribute__((always_inline)) inline
+
 // Walks the names that may start at `at` and lowers `trigger` to the first
 // entry, in table order, that triggers there. Positions come in order.
 void WalkNamesAt(BlockMatcher& matcher, const unsigned char* block, std::size_t size,
                  std::size_t at, std::size_t& trigger) noexcept;
 
-inline unsigned CountTrailingZeros(std::uint64_t mask) noexcept {
+NCDRILL_INLINE unsigned CountTrailingZeros(std::uint64_t mask) noexcept {
   return static_cast<unsigned>(__builtin_ctzll(mask));
 }
 
 // A mask of the `count` lowest bits.
-inline std::uint64_t LowBits(std::size_t count) noexcept {
+NCDRILL_INLINE std::uint64_t LowBits(std::size_t count) noexcept {
   return count >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << count) - 1;
 }
 
@@ -107,7 +111,7 @@ class ScanState {
   // Folds what the 64 positions from `start` hold into the facts, and walks
   // the names that may start among them. Returns false once the text has
   // ended.
-  bool Fold(const WordMasks& masks, std::size_t start) noexcept {
+  NCDRILL_INLINE bool Fold(const WordMasks& masks, std::size_t start) noexcept {
     const std::uint64_t any =
         masks.names | masks.t | masks.paren | masks.nul | masks.m9 | masks.g2 | masks.g52;
     if (any == 0) return true;
