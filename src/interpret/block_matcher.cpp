@@ -106,7 +106,8 @@ void BlockMatcher::AddNamePrefix(unsigned char first, int second) {
   secondHigh_ = anySecond ? 255 : std::max(secondHigh_, secondByte);
   prefixes_.firstBits[first] |= bit;
   if (anySecond) {
-    for (std::uint8_t& bits : prefixes_.secondBits) bits |= bit;
+    std::for_each(std::begin(prefixes_.secondBits), std::end(prefixes_.secondBits),
+                  [bit](std::uint8_t& bits) { bits |= bit; });
   } else {
     prefixes_.secondBits[secondByte] |= bit;
   }
@@ -175,29 +176,6 @@ void BlockMatcher::FillByteTables() noexcept {
   }
 }
 
-void BlockMatcher::SeeName(std::uint32_t name, const unsigned char* block, std::size_t size,
-                           std::size_t after, std::size_t& trigger) noexcept {
-  Name& seen = names_[name];
-  if (seen.seenEpoch == epoch_) return;  // only the first occurrence of a name counts
-  seen.seenEpoch = epoch_;
-  if (after < size && ContinuesNumber(block[after])) return;
-  if (seen.firstEntry < trigger) trigger = seen.firstEntry;
-}
-
-void BlockMatcher::WalkNames(const unsigned char* block, std::size_t size, std::size_t at,
-                             std::size_t& trigger) noexcept {
-  // Walk every name that starts here. No name holds a NUL, so the walk
-  // never passes the end of the text.
-  std::uint32_t node = rootChild_[block[at]];
-  std::size_t end = at + 1;  // the name at `node` is block[at, end)
-  while (node != kNoNode) {
-    const std::uint32_t name = nodes_[node].name;
-    if (name != kNoNode) SeeName(name, block, size, end, trigger);
-    if (end == size) break;
-    node = edges_.Find(node, block[end++]);
-  }
-}
-
 bool BlockMatcher::Examine(const char* text, std::size_t size, BlockFacts& facts) noexcept {
   if (epoch_ == std::numeric_limits<std::uint32_t>::max()) {
     // After 2^32 blocks the marks could look current again: start afresh.
@@ -210,7 +188,25 @@ bool BlockMatcher::Examine(const char* text, std::size_t size, BlockFacts& facts
 
 void WalkNamesAt(BlockMatcher& matcher, const unsigned char* block, std::size_t size,
                  std::size_t at, std::size_t& trigger) noexcept {
-  matcher.WalkNames(block, size, at, trigger);
+  // Walk every name that starts here. No name holds a NUL, so the walk
+  // never passes the end of the text.
+  std::uint32_t node = matcher.rootChild_[block[at]];
+  std::size_t end = at + 1;  // the name at `node` is block[at, end)
+  while (node != BlockMatcher::kNoNode) {
+    const std::uint32_t name = matcher.nodes_[node].name;
+    if (name != BlockMatcher::kNoNode) {
+      BlockMatcher::Name& seen = matcher.names_[name];
+      // Only the first occurrence of a name counts, and only when no number
+      // goes on after it.
+      const bool first = seen.seenEpoch != matcher.epoch_;
+      seen.seenEpoch = matcher.epoch_;
+      if (first && !(end < size && ContinuesNumber(block[end])) && seen.firstEntry < trigger) {
+        trigger = seen.firstEntry;
+      }
+    }
+    if (end == size) break;
+    node = matcher.edges_.Find(node, block[end++]);
+  }
 }
 
 bool BlockMatcher::UseVectorUnit(VectorUnit unit) noexcept {

@@ -65,10 +65,6 @@ class BlockMatcher {
 
   std::uint32_t Insert(const std::string& name);
   void AddNamePrefix(unsigned char first, int second);  // second < 0: any byte
-  void WalkNames(const unsigned char* block, std::size_t size, std::size_t at,
-                 std::size_t& trigger) noexcept;
-  void SeeName(std::uint32_t name, const unsigned char* block, std::size_t size, std::size_t after,
-               std::size_t& trigger) noexcept;
   // The tables and lists derived from the byte-indexed bits, with the codes.
   void FillByteTables() noexcept;
 

@@ -29,9 +29,13 @@ bool SelectionStore::TakeChunk() noexcept {
   constexpr std::uint32_t kMaxCount = std::numeric_limits<std::uint32_t>::max();
   if (list_.count == kMaxCount) return false;
   const std::size_t chunk = used_ / kChunkNodes;
-  if (chunk == chunks_.size()) {
+  OwnedNode* nodes = nullptr;
+  if (chunk < chunks_.size()) {
+    nodes = chunks_[chunk]->nodes;
+  } else {
     std::unique_ptr<Chunk> added(new (std::nothrow) Chunk);
     if (!added) return false;
+    nodes = added->nodes;
     try {
       chunks_.push_back(std::move(added));
     } catch (const std::bad_alloc&) {
@@ -40,7 +44,7 @@ bool SelectionStore::TakeChunk() noexcept {
   }
   const std::size_t room = kChunkNodes - used_ % kChunkNodes;
   const std::size_t countRoom = kMaxCount - list_.count;
-  free_ = chunks_[chunk]->nodes + used_ % kChunkNodes;
+  free_ = nodes + used_ % kChunkNodes;
   freeEnd_ = free_ + (room < countRoom ? room : countRoom);
   return true;
 }
