@@ -80,6 +80,36 @@ NCDRILL_INLINE std::uint64_t BytesToLookAt(std::uint64_t word, std::uint64_t nex
                : BytesToLookAt<Leads, true>(word, next, constants);
 }
 
+constexpr std::size_t kChunkBytes = 32;
+
+// Whether any of the 32 positions at `bytes` may need a look: the same test
+// as BytesToLookAt, exact, written as a loop over bytes without a branch,
+// which compilers turn into vector compares where the processor has any.
+template <std::size_t Leads, bool WithT>
+NCDRILL_INLINE bool ChunkNeedsLook(const unsigned char* bytes,
+                                   const PrefixTables& tables) noexcept {
+  unsigned char any = 0;
+  for (std::size_t i = 0; i < kChunkBytes; ++i) {
+    const unsigned char c = bytes[i];
+    unsigned char lead = 0;
+    for (std::size_t k = 0; k < Leads; ++k)
+      lead |= static_cast<unsigned char>(c == tables.leads[k][0]);
+    const auto fromLow = static_cast<unsigned char>(bytes[i + 1] - tables.secondLow[0]);
+    const auto inRange = static_cast<unsigned char>(fromLow <= tables.secondSpan[0]);
+    unsigned char look = static_cast<unsigned char>((lead & inRange) | (c == 0));
+    if (WithT) look |= static_cast<unsigned char>((c == 'T') | (c == '('));
+    any |= look;
+  }
+  return any != 0;
+}
+
+template <std::size_t Leads>
+NCDRILL_INLINE bool ChunkNeedsLook(const unsigned char* bytes, const PrefixTables& tables,
+                                   bool tSeen) noexcept {
+  return tSeen ? ChunkNeedsLook<Leads, false>(bytes, tables)
+               : ChunkNeedsLook<Leads, true>(bytes, tables);
+}
+
 // The masks of the 64 positions from `start`, 8 at a time.
 template <std::size_t Leads>
 NCDRILL_INLINE WordMasks MasksByWord(const PrefixTables& tables,
@@ -91,14 +121,24 @@ NCDRILL_INLINE WordMasks MasksByWord(const PrefixTables& tables,
   // Whole words with the byte after them.
   const std::size_t wholeEnd = end < size ? end : size - 1;
   std::size_t at = start;
-  for (; at + kWordBytes <= wholeEnd; at += kWordBytes) {
-    const std::uint64_t look =
-        BytesToLookAt<Leads>(LoadWord(block + at), LoadWord(block + at + 1), constants, tSeen);
-    if (look != 0) {
-      ClassifyLooks(tables, block, size, start, at, look, masks);
-      tSeen = tSeen || masks.t != 0;
+  // 32 positions at a time, and the words of those that hold something;
+  // then the words left.
+  const auto wordsFrom = [&](std::size_t from, std::size_t to) {
+    for (std::size_t word = from; word < to; word += kWordBytes) {
+      const std::uint64_t look = BytesToLookAt<Leads>(LoadWord(block + word),
+                                                      LoadWord(block + word + 1), constants, tSeen);
+      if (look != 0) {
+        ClassifyLooks(tables, block, size, start, word, look, masks);
+        tSeen = tSeen || masks.t != 0;
+      }
     }
+  };
+  for (; at + kChunkBytes <= wholeEnd; at += kChunkBytes) {
+    if (ChunkNeedsLook<Leads>(block + at, tables, tSeen)) wordsFrom(at, at + kChunkBytes);
   }
+  const std::size_t wordsEnd = at + (wholeEnd - at) / kWordBytes * kWordBytes;
+  wordsFrom(at, wordsEnd);
+  at = wordsEnd;
   if (at < end) {
     // The text's last 8 bytes or fewer; the byte after them counts as 0.
     const std::uint64_t word = LoadPartialWord(block + at, end - at);
