@@ -82,6 +82,15 @@ NCDRILL_INLINE std::uint64_t BytesToLookAt(std::uint64_t word, std::uint64_t nex
 
 constexpr std::size_t kChunkBytes = 32;
 
+// Whether the compiler has vector instructions to turn a loop over bytes
+// into; without them, the 32-byte test costs more than the words it spares.
+#if defined(__SSE2__) || defined(__ARM_NEON) || defined(__ALTIVEC__) || defined(__riscv_vector) || \
+    defined(__wasm_simd128__)
+constexpr bool kBytesVectorize = true;
+#else
+constexpr bool kBytesVectorize = false;
+#endif
+
 // Whether any of the 32 positions at `bytes` may need a look: the same test
 // as BytesToLookAt, exact, written as a loop over bytes without a branch,
 // which compilers turn into vector compares where the processor has any.
@@ -133,7 +142,7 @@ NCDRILL_INLINE WordMasks MasksByWord(const PrefixTables& tables,
       }
     }
   };
-  for (; at + kChunkBytes <= wholeEnd; at += kChunkBytes) {
+  for (; kBytesVectorize && at + kChunkBytes <= wholeEnd; at += kChunkBytes) {
     if (ChunkNeedsLook<Leads>(block + at, tables, tSeen)) wordsFrom(at, at + kChunkBytes);
   }
   const std::size_t wordsEnd = at + (wholeEnd - at) / kWordBytes * kWordBytes;
