@@ -87,17 +87,15 @@ NCDRILL_SSE2 NCDRILL_INLINE void Add128(const PrefixTables& tables, const unsign
   if (look != 0) ClassifyLooks(tables, block, size, start, at, look, masks);
 }
 
-// The masks of the 64 positions from `start`, 16 at a time; "T" and "(" only
-// when `WithT` (until the word that holds the first "T").
+// Adds what the positions from `at` to `end` hold to the masks of the
+// positions from `start`, 16 at a time, the text's last 16 or fewer apart;
+// "T" and "(" only when `WithT` (until the word that holds the first "T").
 template <std::size_t Leads, bool WithT>
-NCDRILL_SSE2 NCDRILL_INLINE WordMasks MasksSse2(const PrefixTables& tables,
-                                                const unsigned char* block, std::size_t size,
-                                                std::size_t start) {
-  WordMasks masks{0, 0, 0, 0, 0, 0, 0};
-  const std::size_t end = size - start < kWordPositions ? size : start + kWordPositions;
+NCDRILL_SSE2 NCDRILL_INLINE void AddFrom128(const PrefixTables& tables, const unsigned char* block,
+                                            std::size_t size, std::size_t start, std::size_t at,
+                                            std::size_t end, WordMasks& masks) {
   // Whole vectors with the byte after them.
   const std::size_t wholeEnd = end < size ? end : size - 1;
-  std::size_t at = start;
   for (; at + kSse2Bytes <= wholeEnd; at += kSse2Bytes) {
     Add128<Leads, WithT>(tables, block, size, start, at,
                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + at)),
@@ -105,11 +103,21 @@ NCDRILL_SSE2 NCDRILL_INLINE WordMasks MasksSse2(const PrefixTables& tables,
                          masks);
   }
   if (at < end) {
-    // The text's last 16 bytes or fewer; the byte after them counts as 0.
+    // The byte after the text's last counts as 0.
     const __m128i first = LoadPartial128(block + at, end - at);
     Add128<Leads, WithT>(tables, block, size, start, at, first, _mm_srli_si128(first, 1),
                          static_cast<unsigned>(LowBits(end - at)), masks);
   }
+}
+
+// The masks of the 64 positions from `start`.
+template <std::size_t Leads, bool WithT>
+NCDRILL_SSE2 NCDRILL_INLINE WordMasks MasksSse2(const PrefixTables& tables,
+                                                const unsigned char* block, std::size_t size,
+                                                std::size_t start) {
+  WordMasks masks{0, 0, 0, 0, 0, 0, 0};
+  const std::size_t end = size - start < kWordPositions ? size : start + kWordPositions;
+  AddFrom128<Leads, WithT>(tables, block, size, start, start, end, masks);
   return masks;
 }
 
@@ -336,8 +344,8 @@ NCDRILL_AVX2 NCDRILL_INLINE void Add256(const PrefixTables& tables, const unsign
   if (look != 0) ClassifyLooks(tables, block, size, start, at, look, masks);
 }
 
-// The masks of the 64 positions from `start`: 32 at a time, then 16, then
-// the text's last 16 or fewer.
+// The masks of the 64 positions from `start`: 32 at a time, then as SSE2
+// does.
 template <std::size_t Leads, bool WithT>
 NCDRILL_AVX2 NCDRILL_INLINE WordMasks MasksAvx2(const PrefixTables& tables,
                                                 const unsigned char* block, std::size_t size,
@@ -353,19 +361,7 @@ NCDRILL_AVX2 NCDRILL_INLINE WordMasks MasksAvx2(const PrefixTables& tables,
                          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + at + 1)),
                          masks);
   }
-  if (at + kSse2Bytes <= wholeEnd) {
-    Add128<Leads, WithT>(tables, block, size, start, at,
-                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + at)),
-                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + at + 1)), 0xffffu,
-                         masks);
-    at += kSse2Bytes;
-  }
-  if (at < end) {
-    // The text's last 16 bytes or fewer; the byte after them counts as 0.
-    const __m128i first = LoadPartial128(block + at, end - at);
-    Add128<Leads, WithT>(tables, block, size, start, at, first, _mm_srli_si128(first, 1),
-                         static_cast<unsigned>(LowBits(end - at)), masks);
-  }
+  AddFrom128<Leads, WithT>(tables, block, size, start, at, end, masks);
   return masks;
 }
 
