@@ -140,11 +140,8 @@ bool TableLineReader::Next(TableLine& line) noexcept {
 
 std::vector<TableEntry> ReadTableEntries(const char* path) {
   std::vector<TableEntry> entries;
-  ForEachTableLine(path, [&entries](const TableLine& line) {
-    if (ClassifyLine(line.text) != LineKind::kTaken) return;
-    const std::string_view text = TextBeforeNul(line.text);
-    const std::string_view name = ParseLineName(text);
-    entries.push_back(TableEntry{std::string(name), ParseLineNumber(text)});
+  ForEachTableEntry(path, [&entries](TableEntry&& entry, const TableLine&) {
+    entries.push_back(std::move(entry));
   });
   return entries;
 }
@@ -172,8 +169,7 @@ std::size_t NumberIndex::RankOf(std::int32_t number) const noexcept {
   return static_cast<std::size_t>(at - sorted_.begin());
 }
 
-void DefinitionTable::Load(const char* path) {
-  std::vector<TableEntry> entries = ReadTableEntries(path);
+void DefinitionTable::Adopt(std::vector<TableEntry> entries) {
   NumberIndex index(entries);
   std::vector<ChainRecord> records(entries.size(), ChainRecord{0, 0.0f, nullptr});
   std::vector<std::uint32_t> rankFirst(index.distinctCount() + 1, 0);

@@ -61,6 +61,12 @@ std::string_view TextBeforeNul(std::string_view line) noexcept;
 template <typename OnLine>
 bool ForEachTableLine(const char* path, OnLine&& onLine);
 
+// Calls `onEntry(TableEntry&&, const TableLine&)` for each taken line of the
+// file at `path`, in file order. Returns false only when the file could not
+// be opened. Exceptions thrown by `onEntry` propagate.
+template <typename OnEntry>
+bool ForEachTableEntry(const char* path, OnEntry&& onEntry);
+
 // Reads the table file at `path` into its entries, in file order. A file
 // that cannot be opened gives no entries; a read error keeps the entries
 // taken so far. Throws std::bad_alloc when memory runs out.
@@ -116,11 +122,16 @@ class DefinitionTable {
 
   // Reads the file at `path` and links the chain. Call once. Throws
   // std::bad_alloc when memory runs out; the table is then left empty.
-  void Load(const char* path);
+  void Load(const char* path) { Adopt(ReadTableEntries(path)); }
+
+  // Builds the table from entries read before, in file order. Call once.
+  // Throws std::bad_alloc when memory runs out; the table is then left empty.
+  void Adopt(std::vector<TableEntry> entries);
 
   const std::vector<TableEntry>& entries() const noexcept { return entries_; }
   const std::vector<ChainRecord>& records() const noexcept { return records_; }
   ChainRecord& terminalRecord() noexcept { return terminalRecord_; }
+  std::int32_t terminalNumber() const noexcept { return terminalRecord_.number; }
   // Where the host starts walking the chain: the first record, or the
   // terminal record when the table is empty.
   const ChainRecord* firstRecord() const noexcept {
@@ -216,6 +227,15 @@ bool ForEachTableLine(const char* path, OnLine&& onLine) {
   TableLine line{};
   while (reader.Next(line)) onLine(static_cast<const TableLine&>(line));
   return true;
+}
+
+template <typename OnEntry>
+bool ForEachTableEntry(const char* path, OnEntry&& onEntry) {
+  return ForEachTableLine(path, [&onEntry](const TableLine& line) {
+    if (ClassifyLine(line.text) != LineKind::kTaken) return;
+    const std::string_view text = TextBeforeNul(line.text);
+    onEntry(TableEntry{std::string(ParseLineName(text)), ParseLineNumber(text)}, line);
+  });
 }
 
 }  // namespace ncdrill
