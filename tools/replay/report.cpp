@@ -234,17 +234,32 @@ Json ToJson(const DefinitionEvent& event) {
   return Json{{"event", "definition"}, {"path", AsUtf8(event.path)}};
 }
 
-Json ToJson(const DrillEvent& event) {
-  Json chain = Json::array();
-  for (const ChainEntry& record : event.chain) {
-    chain.push_back(Json{{"number", record.number}, {"value", FloatJson(record.value)}});
+// Sets the elements of a JSON array to `items`, reusing the elements it
+// has: a long replay writes many drill blocks of the same shape, and
+// rebuilding each from scratch would spend most of the run allocating.
+template <typename Item, typename SetElement>
+void AssignArray(Json& array, const std::vector<Item>& items, SetElement&& setElement) {
+  while (array.size() > items.size()) array.erase(array.size() - 1);
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (i == array.size()) array.push_back(Json::object());
+    setElement(array[i], items[i]);
   }
-  Json selections = Json::array();
-  for (const Selection& selection : event.selections) {
-    selections.push_back(Json{{"slot", selection.slot}, {"requested", selection.requested}});
-  }
-  return Json{{"event", "drill"},         {"line", event.line}, {"text", AsUtf8(event.text)},
-              {"trigger", event.trigger}, {"chain", chain},     {"selections", selections}};
+}
+
+// Fills `json`, which may hold an earlier drill event, with `event`.
+void AssignJson(Json& json, const DrillEvent& event) {
+  json["event"] = "drill";
+  json["line"] = event.line;
+  json["text"] = AsUtf8(event.text);
+  json["trigger"] = event.trigger;
+  AssignArray(json["chain"], event.chain, [](Json& element, const ChainEntry& record) {
+    element["number"] = record.number;
+    element["value"] = FloatJson(record.value);
+  });
+  AssignArray(json["selections"], event.selections, [](Json& element, const Selection& s) {
+    element["slot"] = s.slot;
+    element["requested"] = s.requested;
+  });
 }
 
 Json ToJson(const RunSummary& event) {
@@ -314,8 +329,12 @@ class EventReporter final : public Reporter {
 
 }  // namespace
 
+struct EventWriter::DrillJson {
+  Json json = Json::object();
+};
+
 EventWriter::EventWriter(Format format, bool colour, std::FILE* out)
-    : format_(format), colour_(colour), out_(out) {
+    : format_(format), colour_(colour), out_(out), drillJson_(std::make_unique<DrillJson>()) {
   buffer_.reserve(4096);
 }
 
@@ -334,7 +353,19 @@ void EventWriter::Emit(const Event& event) {
 }
 
 void EventWriter::Write(const DefinitionEvent& event) { Emit(event); }
-void EventWriter::Write(const DrillEvent& event) { Emit(event); }
+
+void EventWriter::Write(const DrillEvent& event) {
+  buffer_.clear();
+  if (format_ == Format::kJson) {
+    AssignJson(drillJson_->json, event);
+    buffer_ = drillJson_->json.dump();
+    buffer_ += '\n';
+  } else {
+    AppendText(buffer_, event, Colours(colour_));
+  }
+  std::fwrite(buffer_.data(), 1, buffer_.size(), out_);
+}
+
 void EventWriter::Write(const RunSummary& event) { Emit(event); }
 void EventWriter::Write(const Finding& event) { Emit(event); }
 void EventWriter::Write(const Explanation& event) { Emit(event); }

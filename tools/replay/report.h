@@ -106,10 +106,13 @@ class EventWriter {
   template <typename Event>
   void Emit(const Event& event);
 
+  struct DrillJson;  // the last drill event as JSON, reused for the next one
+
   Format format_;
   bool colour_;
   std::FILE* out_;
   std::string buffer_;
+  std::unique_ptr<DrillJson> drillJson_;
 };
 
 // A drill block as the host received it, valid during the report only.
