@@ -261,6 +261,28 @@ TEST(Lint, ShippedExamplesHoldNoWarnings) {
             Headers{ExamplesFolder() + "plate_metric.nc:19:6: note lower-slot"});
 }
 
+TEST(Lint, TheSurprisesExampleShowsEachKind) {
+  const std::string file = ExamplesFolder() + "surprises.nc:";
+  const ToolRun run = RunReplay({"--lint", ExamplesFolder() + "surprises.nc"});
+  EXPECT_EQ(run.status, 3) << run.err;
+  EXPECT_EQ(FindingHeaders(run.out), (Headers{
+                                         file + "5:5: warning near-miss",
+                                         file + "6:6: warning trigger-in-comment",
+                                         file + "7:20: warning ignored-tool-word",
+                                         file + "8:5: warning lowercase-t",
+                                         file + "9:5: note lower-slot",
+                                         file + "11:5: warning m9-inside-code",
+                                         file + "13:27: warning hidden-units",
+                                         file + "14:6: warning near-miss",
+                                         file + "15:6: warning no-slot",
+                                         file + "16:6: warning mask-bits-above-13",
+                                         file + "18:6: warning saturated-value",
+                                         file + "18:6: note lower-slot",
+                                         file + "18:6: warning requests-after-last-drill",
+                                     }))
+      << run.out;
+}
+
 // The agreement check, against a plug-in that differs from ncdrill.so.
 TEST(Agreement, APluginThatDiffersIsCaughtAtItsLine) {
   const PluginFolder plugin("9 DRILL\n", NCDRILL_CONTRARY_PLUGIN);

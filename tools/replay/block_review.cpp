@@ -157,7 +157,7 @@ void BlockReview::ExplainToolWord(const BlockExplanation& block, std::vector<Dec
       break;
     case Status::kAfterParen:
       out.push_back({"tool-word", Column(word.at),
-                     "the block's first \"T\" is no tool request: the \"(\" at " + At(word.paren) +
+                     R"(the block's first "T" is no tool request: the "(" at )" + At(word.paren) +
                          " comes before it"});
       break;
     case Status::kNoDigit:
@@ -208,7 +208,7 @@ void BlockReview::ExplainUnits(const BlockExplanation& block, std::vector<Decisi
   if (block.laterUnitCode == kNoPosition) return;
   const UnitCode later = ncdrill::UnitCodeAt(block.text, block.laterUnitCode);
   std::string why =
-      "\"" + UnitCodeText(later) + "\" changes nothing: only the block's first \"G2\"";
+      "\"" + UnitCodeText(later) + R"(" changes nothing: only the block's first "G2")";
   why += block.unitCode == UnitCode::kNone
              ? ", at " + At(block.firstG2) + ", counts, and it is neither G20 nor G21; " + after
              : " counts";
