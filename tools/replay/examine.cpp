@@ -3,6 +3,7 @@
 // must agree block by block.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
