@@ -278,5 +278,19 @@ TEST(DrillBlock, TheDefaultTableBesideThePluginIsRead) {
   EXPECT_EQ(LastChain(s).chain, (Chain{{301, 127.0f}, {302, 0.0f}, {81, 127.0f}, {-81, 0.0f}}));
 }
 
+TEST(DrillBlock, ATableEndsAtItsCtrlZ) {
+  // Editors of DOS descent end a table with a Ctrl-Z: it adds no record 0,
+  // so T7 still finds no slot and the chain holds the file's lines only.
+  Session s("5 G81\r\n9\r\n\x1A");
+  s.Block("T7");
+  s.Block("G81");
+  EXPECT_EQ(LastChain(s).chain, (Chain{{5, 0.0f}, {9, 127.0f}, {-5, 0.0f}}));
+  EXPECT_EQ(LastList(s), (List{{5, 7}}));
+  Session cut("1\r\n4 G81\x1A\r\n2 G82\r\n");
+  cut.Block("T3 G82");
+  cut.Block("G81");
+  EXPECT_EQ(LastChain(cut).chain, (Chain{{1, 0.0f}, {4, 127.0f}, {-4, 0.0f}}));
+}
+
 }  // namespace
 }  // namespace ncdrill_test

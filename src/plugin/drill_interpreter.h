@@ -8,6 +8,7 @@
 #include "interpret/block_matcher.h"
 #include "interpret/selection_store.h"
 #include "ncdrill/ncdrill.h"
+#include "platform/module_folder.h"
 #include "table/definition_table.h"
 
 namespace ncdrill {
@@ -33,7 +34,7 @@ class DrillInterpreter final : public Interpreter {
   SelectionStore selections_;
   DefinitionTable table_;
   BlockMatcher matcher_;
-  std::string folder_;
+  platform::ModuleFolder folder_;
   std::string definitionFileName_;
   std::string tableFileName_;
 };

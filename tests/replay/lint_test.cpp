@@ -133,6 +133,14 @@ TEST(Lint, TableFindingsNameTheTableFileAndLine) {
       << run.out;
   EXPECT_EQ(run.status, 3);
 
+  // A Ctrl-Z ends the table: a warning when text follows it, else a note.
+  for (const auto& [bytes, header] :
+       {std::pair<std::string, std::string>{"1 A\n2 B\x1A\n3 C\n", ":2:4: warning table-ctrl-z"},
+        {"1 A\r\n\x1A", ":2:1: note table-ctrl-z"}}) {
+    plugin.folder().Write("t.txt", bytes);
+    EXPECT_EQ(FindingHeaders(plugin.Run(LintBlocks({"X1"})).out), Headers{table + header});
+  }
+
   const ToolRun missing = RunReplay({"--lint", "--table", "none.txt", "--block", "G81"});
   EXPECT_NE(missing.out.find(ReplayFolder() + "none.txt: warning: the table cannot be read"),
             std::string::npos)

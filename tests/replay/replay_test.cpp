@@ -284,6 +284,22 @@ TEST(ExplainTable, ShowsHowEveryTrickyLineIsTaken) {
                 "which is longer than 254 characters: the lines after it are not read\n");
 }
 
+TEST(ExplainTable, ShowsWhereACtrlZEndedTheFile) {
+  TempFolder folder;
+  folder.Write("t.txt", "1 A\r\n2 B\r\x1A\r\n3 C\r\n");
+  const ToolRun run = RunReplay({"--explain-table", folder.path() + "t.txt"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "table: " + folder.path() +
+                         "t.txt\n"
+                         "    1  taken    \"1\u00B7A\" -> number 1, name \"A\"\n"
+                         "    2  taken    \"2\u00B7B\u240D\" -> number 2, name \"B\u240D\"\n"
+                         "         ! the name holds a carriage return\n"
+                         "    2  end      Ctrl-Z at column 5: the file ends here, nothing after it "
+                         "is read\n"
+                         "2 lines: 2 taken (2 with a name), 0 comments, 0 empty; a Ctrl-Z ended "
+                         "the file at line 2, column 5: nothing after it is read\n");
+}
+
 TEST(ExplainTable, DefaultsToThePluginsOwnTable) {
   const ToolRun run = RunReplay({"--explain-table"});
   ASSERT_EQ(run.status, 0) << run.err;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -25,16 +26,41 @@ namespace {
 // The table as the plug-in reads it, and what --lint finds in it.
 struct TableReading {
   std::string path;
-  bool opened = false;
   std::vector<ncdrill::TableEntry> entries;
   std::vector<std::size_t> entryLines;
   std::vector<Finding> findings;
 };
 
+// Whether anything but line ends follows the file's first Ctrl-Z.
+bool TextAfterCtrlZ(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  bool ended = false;
+  for (char c = 0; in.get(c);) {
+    if (ended && c != '\r' && c != '\n' && c != ncdrill::kEndOfText) return true;
+    ended = ended || c == ncdrill::kEndOfText;
+  }
+  return false;
+}
+
+Finding CtrlZFinding(const std::string& path, const ncdrill::TableEnd& end,
+                     const std::string& lineText) {
+  const bool textAfter = TextAfterCtrlZ(path);
+  return Finding{path,
+                 end.line,
+                 end.column,
+                 textAfter ? Severity::kWarning : Severity::kNote,
+                 "table-ctrl-z",
+                 textAfter ? "a Ctrl-Z ends the table here: the text after it is not read"
+                           : "a Ctrl-Z ends the table here; nothing follows it",
+                 lineText};
+}
+
 TableReading ReadTable(const std::string& path) {
   TableReading table;
   table.path = path;
-  table.opened = ReviewTable(path, [&table](const ReviewedLine& line) {
+  std::size_t lastLine = 0;
+  std::string lastText;
+  const TableReview review = ReviewTable(path, [&](const ReviewedLine& line) {
     if (line.kind == ncdrill::LineKind::kTaken) {
       table.entries.push_back(ncdrill::TableEntry{std::string(line.name), line.number});
       table.entryLines.push_back(line.line.lineNumber);
@@ -45,12 +71,17 @@ TableReading ReadTable(const std::string& path) {
                                        Severity::kWarning, std::string("table-") + note.kind,
                                        note.message, std::string(line.line.text)});
     }
+    lastLine = line.line.lineNumber;
+    lastText = line.line.text;
   });
-  if (!table.opened) {
+  if (!review.opened) {
     table.findings.push_back(Finding{path, 0, 0, Severity::kWarning, "table-missing",
                                      "the table cannot be read: the plug-in runs with an empty "
                                      "table, which never makes a drill block",
                                      ""});
+  } else if (review.end.kind == ncdrill::TableEnd::kEndOfText) {
+    table.findings.push_back(
+        CtrlZFinding(path, review.end, review.end.line == lastLine ? lastText : std::string()));
   }
   return table;
 }

@@ -21,7 +21,6 @@ struct Counts {
   std::size_t triggers = 0;
   std::size_t comments = 0;
   std::size_t empty = 0;
-  std::size_t stoppedAt = 0;  // the over-long line, 0 when read to the end
 };
 
 // Remembers where each number and each name was first taken.
@@ -105,7 +104,6 @@ class Explainer {
     Header();
     const TableLine& line = reviewed.line;
     ++counts_.lines;
-    if (line.overLong) counts_.stoppedAt = line.lineNumber;
     switch (reviewed.kind) {
       case LineKind::kComment:
         ++counts_.comments;
@@ -127,17 +125,41 @@ class Explainer {
     }
   }
 
+  // Where the reading ended, when a Ctrl-Z ended it: shown as a line of its
+  // own, because the Ctrl-Z's line may hold nothing else.
+  void End(const ncdrill::TableEnd& end) {
+    end_ = end;
+    if (end.kind != ncdrill::TableEnd::kEndOfText) return;
+    Header();
+    std::string text = Number(end.line);
+    text.insert(0, text.size() < 5 ? 5 - text.size() : 0, ' ');
+    text += "  end      Ctrl-Z at column " + Number(end.column) +
+            ": the file ends here, nothing after it is read";
+    std::fprintf(out_, "%s\n", text.c_str());
+  }
+
   void Summary() {
     Header();
     std::string text = Count(counts_.lines, "line") + ": " + Number(counts_.taken) + " taken (" +
                        Number(counts_.triggers) + " with a name), " +
                        Count(counts_.comments, "comment") + ", " + Number(counts_.empty) +
                        " empty; ";
-    if (counts_.stoppedAt != 0) {
-      text += "reading stopped at line " + Number(counts_.stoppedAt) + ", which is longer than " +
-              Number(ncdrill::kMaxTableLine) + " characters: the lines after it are not read";
-    } else {
-      text += "read to the end";
+    switch (end_.kind) {
+      case ncdrill::TableEnd::kOverLong:
+        text += "reading stopped at line " + Number(end_.line) + ", which is longer than " +
+                Number(ncdrill::kMaxTableLine) + " characters: the lines after it are not read";
+        break;
+      case ncdrill::TableEnd::kEndOfText:
+        text += "a Ctrl-Z ended the file at line " + Number(end_.line) + ", column " +
+                Number(end_.column) + ": nothing after it is read";
+        break;
+      case ncdrill::TableEnd::kReadError:
+        text += "a read failed after line " + Number(counts_.lines) +
+                ": the plug-in takes the lines before it";
+        break;
+      case ncdrill::TableEnd::kEndOfFile:
+        text += "read to the end";
+        break;
     }
     std::fprintf(out_, "%s\n", text.c_str());
   }
@@ -167,6 +189,7 @@ class Explainer {
   std::FILE* out_;
   bool headerDone_ = false;
   Counts counts_;
+  ncdrill::TableEnd end_;
 };
 
 // Notes that need the lines before: duplicates.
@@ -235,20 +258,27 @@ std::string Visible(std::string_view text) {
   return out;
 }
 
-bool ReviewTable(const std::string& path, const std::function<void(const ReviewedLine&)>& onLine) {
+TableReview ReviewTable(const std::string& path,
+                        const std::function<void(const ReviewedLine&)>& onLine) {
+  ncdrill::platform::InputFile file(ncdrill::platform::NativePathFrom8Bit(path));
+  if (!file.IsOpen()) return TableReview{false, {}};
   Reviewer reviewer;
-  return ncdrill::ForEachTableLine(
-      path.c_str(), [&reviewer, &onLine](const TableLine& line) { reviewer.Review(line, onLine); });
+  const ncdrill::TableEnd end = ncdrill::ForEachTableLine(
+      file, [&reviewer, &onLine](const TableLine& line) { reviewer.Review(line, onLine); });
+  return TableReview{true, end};
 }
 
 bool ExplainTable(const std::string& path, std::FILE* out, std::string& error) {
   Explainer explainer(path, out);
   errno = 0;
-  if (!ReviewTable(path, [&explainer](const ReviewedLine& line) { explainer.Line(line); })) {
+  const TableReview review =
+      ReviewTable(path, [&explainer](const ReviewedLine& line) { explainer.Line(line); });
+  if (!review.opened) {
     error = "cannot open the table " + path + ": " + std::strerror(errno) +
             " (the plug-in would run with an empty table)";
     return false;
   }
+  explainer.End(review.end);
   explainer.Summary();
   return true;
 }

@@ -34,9 +34,15 @@ struct ReviewedLine {
   std::vector<TableNote> notes;
 };
 
-// Reads the table file at `path` and calls `onLine` for each of its lines.
-// Returns false when the file cannot be opened.
-bool ReviewTable(const std::string& path, const std::function<void(const ReviewedLine&)>& onLine);
+struct TableReview {
+  bool opened;            // false: the file cannot be opened, and no line was read
+  ncdrill::TableEnd end;  // why the reading stopped
+};
+
+// Reads the table file at `path` as the plug-in does, and calls `onLine`
+// for each of its lines.
+TableReview ReviewTable(const std::string& path,
+                        const std::function<void(const ReviewedLine&)>& onLine);
 
 // Writes one line per table line to `out`, then a summary. Returns false,
 // with `error` set, when the file cannot be opened.
