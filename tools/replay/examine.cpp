@@ -1,8 +1,6 @@
 // --explain and --lint: each program runs through the loaded plug-in, for
 // what it really does, and through the block explainer, for why; the two
 // must agree block by block.
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -271,7 +269,7 @@ class Examiner {
 
 bool ColourOnStdout(const Options& options) {
   if (options.json) return false;
-  return WantsColour(options.colour, ::isatty(STDOUT_FILENO) == 1,
+  return WantsColour(options.colour, StandardOutputIsTerminal(),
                      std::getenv("NO_COLOR") != nullptr);
 }
 

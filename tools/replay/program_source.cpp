@@ -78,4 +78,6 @@ bool BlockSource::Next(std::size_t& line, std::string_view& text, std::string& e
   return false;
 }
 
+bool StandardOutputIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
+
 }  // namespace ncdrill_replay

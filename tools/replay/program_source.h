@@ -47,6 +47,9 @@ class BlockSource {
   std::size_t nextBlock_ = 0;
 };
 
+// Whether standard output is a terminal.
+bool StandardOutputIsTerminal();
+
 }  // namespace ncdrill_replay
 
 #endif
