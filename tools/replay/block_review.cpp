@@ -95,6 +95,12 @@ bool PartOfLongerName(const BlockExplanation& block, const NameExplanation& name
   return false;
 }
 
+// A "T" that is a letter of a word, with no T-word anywhere in the block,
+// asks for nothing and surprises nobody: only T-words are explained.
+bool HasToolWord(const BlockExplanation& block) {
+  return block.toolWord.status == Status::kAccepted || !block.digitTs.empty();
+}
+
 }  // namespace
 
 std::string SlotReason(const Selection& selection) {
@@ -127,9 +133,9 @@ std::string BlockReview::Where(std::size_t entry) const {
 }
 
 bool BlockReview::Eventful(const BlockExplanation& block) {
-  return block.toolWord.status != Status::kAbsent || !block.lowercaseDigitTs.empty() ||
-         block.g52 != kNoPosition || block.unitCode != UnitCode::kNone ||
-         block.laterUnitCode != kNoPosition || !block.names.empty();
+  return HasToolWord(block) || !block.lowercaseDigitTs.empty() || block.g52 != kNoPosition ||
+         block.unitCode != UnitCode::kNone || block.laterUnitCode != kNoPosition ||
+         !block.names.empty();
 }
 
 void BlockReview::Explain(const BlockExplanation& block, std::vector<Decision>& out) const {
@@ -152,7 +158,7 @@ void BlockReview::Explain(const BlockExplanation& block, std::vector<Decision>& 
 
 void BlockReview::ExplainToolWord(const BlockExplanation& block, std::vector<Decision>& out) const {
   const ncdrill::ToolWordExplanation& word = block.toolWord;
-  switch (word.status) {
+  switch (HasToolWord(block) ? word.status : Status::kAbsent) {
     case Status::kAbsent:
       break;
     case Status::kAfterParen:
