@@ -8,7 +8,7 @@ execute_process(COMMAND ${NM} -C ${TOOL} OUTPUT_VARIABLE symbols RESULT_VARIABLE
 if(failed)
   message(FATAL_ERROR "nm failed on ${TOOL}")
 endif()
-string(REGEX MATCHALL "[^\n]*( GetInterpreter|DrillInterpreter|LibraryFolder)[^\n]*"
+string(REGEX MATCHALL "[^\n]*( GetInterpreter|DrillInterpreter|FindModuleFolder)[^\n]*"
        linked "${symbols}")
 if(linked)
   list(JOIN linked "\n" linked)
