@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "interpret/block_explainer.h"
 #include "interpret/block_matcher.h"
 #include "model.h"
 #include "plugin_host.h"
@@ -181,6 +182,41 @@ TEST(Differential, PluginMatchesThePlainModel) {
     }
   }
   EXPECT_GT(drillBlocks, 1000u);  // the random programs do reach the trigger
+}
+
+// The explainer runs the plug-in's own parts; on any program it must come
+// to what the loaded plug-in does.
+TEST(Differential, ExplainerComesToWhatThePluginDoes) {
+  for (unsigned seed = 200; seed < 230; ++seed) {
+    Random random(seed);
+    const std::string table = RandomTable(random);
+    Session session(table);
+    ncdrill::BlockExplainer explainer(
+        ncdrill::ReadTableEntries((session.folder().path() + "VONDRIX_4.txt").c_str()));
+    ncdrill::BlockExplanation explanation;
+    for (int n = 0; n < 300; ++n) {
+      const std::string block = RandomBlock(random, RandomLength(random));
+      const std::size_t eventsBefore = session.host().events().size();
+      const bool result = session.Block(block);
+      explainer.Explain(block.data(), block.size(), explanation);
+      SCOPED_TRACE("seed " + std::to_string(seed) + ": " + ::testing::PrintToString(block));
+      ASSERT_EQ(explanation.result, result);
+      const std::vector<Event> events(
+          session.host().events().begin() + static_cast<std::ptrdiff_t>(eventsBefore),
+          session.host().events().end());
+      if (explanation.trigger == ncdrill::kNoPosition) {
+        ASSERT_TRUE(events.empty());
+        continue;
+      }
+      ASSERT_EQ(events.size(), 3u);
+      ASSERT_EQ(events[1].selections, explanation.handedOver);
+      std::vector<std::pair<std::int32_t, float>> chain;
+      for (const ChainRecord* r = explainer.table().firstRecord(); r != nullptr; r = r->next) {
+        chain.emplace_back(r->number, r->value);
+      }
+      ASSERT_EQ(events[0].chain, chain);
+    }
+  }
 }
 
 void ExpectSameFacts(const ncdrill::BlockFacts& a, const ncdrill::BlockFacts& b) {

@@ -132,11 +132,8 @@ bool TableLineReader::Next(TableLine& line) noexcept {
 
 std::vector<TableEntry> ReadTableEntries(platform::ByteSource& source) {
   std::vector<TableEntry> entries;
-  ForEachTableLine(source, [&entries](const TableLine& line) {
-    if (ClassifyLine(line.text) != LineKind::kTaken) return;
-    const std::string_view text = TextBeforeNul(line.text);
-    const std::string_view name = ParseLineName(text);
-    entries.push_back(TableEntry{std::string(name), ParseLineNumber(text)});
+  ForEachTableEntry(source, [&entries](TableEntry&& entry, const TableLine&) {
+    entries.push_back(std::move(entry));
   });
   return entries;
 }
@@ -176,8 +173,9 @@ void DefinitionTable::Load(const char* path) {
   Load(file);
 }
 
-void DefinitionTable::Load(platform::ByteSource& source) {
-  std::vector<TableEntry> entries = ReadTableEntries(source);
+void DefinitionTable::Load(platform::ByteSource& source) { Adopt(ReadTableEntries(source)); }
+
+void DefinitionTable::Adopt(std::vector<TableEntry> entries) {
   NumberIndex index(entries);
   std::vector<ChainRecord> records(entries.size(), ChainRecord{0, 0.0f, nullptr});
   std::vector<std::uint32_t> rankFirst(index.distinctCount() + 1, 0);

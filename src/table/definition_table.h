@@ -83,6 +83,12 @@ struct TableEnd {
 template <typename OnLine>
 TableEnd ForEachTableLine(platform::ByteSource& source, OnLine&& onLine);
 
+// Calls `onEntry(TableEntry&&, const TableLine&)` for each taken line of
+// `source`, in file order, and tells why the reading stopped. Exceptions
+// thrown by `onEntry` propagate.
+template <typename OnEntry>
+TableEnd ForEachTableEntry(platform::ByteSource& source, OnEntry&& onEntry);
+
 // Reads the table in `source` into its entries, in file order. A source
 // that fails at once gives no entries; a read error keeps the entries taken
 // so far. Throws std::bad_alloc when memory runs out.
@@ -145,9 +151,14 @@ class DefinitionTable {
   void Load(platform::ByteSource& source);
   void Load(const char* path);
 
+  // Builds the table from entries read before, in file order. Call once.
+  // Throws std::bad_alloc when memory runs out; the table is then left empty.
+  void Adopt(std::vector<TableEntry> entries);
+
   const std::vector<TableEntry>& entries() const noexcept { return entries_; }
   const std::vector<ChainRecord>& records() const noexcept { return records_; }
   ChainRecord& terminalRecord() noexcept { return terminalRecord_; }
+  std::int32_t terminalNumber() const noexcept { return terminalRecord_.number; }
   // Where the host starts walking the chain: the first record, or the
   // terminal record when the table is empty.
   const ChainRecord* firstRecord() const noexcept {
@@ -245,6 +256,15 @@ TableEnd ForEachTableLine(platform::ByteSource& source, OnLine&& onLine) {
   TableLine line{};
   while (reader.Next(line)) onLine(static_cast<const TableLine&>(line));
   return reader.end();
+}
+
+template <typename OnEntry>
+TableEnd ForEachTableEntry(platform::ByteSource& source, OnEntry&& onEntry) {
+  return ForEachTableLine(source, [&onEntry](const TableLine& line) {
+    if (ClassifyLine(line.text) != LineKind::kTaken) return;
+    const std::string_view text = TextBeforeNul(line.text);
+    onEntry(TableEntry{std::string(ParseLineName(text)), ParseLineNumber(text)}, line);
+  });
 }
 
 }  // namespace ncdrill

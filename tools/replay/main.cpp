@@ -27,20 +27,26 @@ int Run(int argc, char** argv) {
     return Fail(error, ncdrill_replay::kExitUsage);
   }
   if (options.help) {
-    std::fputs(ncdrill_replay::UsageText(), stdout);
+    std::fputs(ncdrill_replay::UsageText().c_str(), stdout);
     return ncdrill_replay::kExitOk;
   }
   if (options.version) {
     std::printf("ncdrill-replay %s\n", NCDRILL_VERSION);
     return ncdrill_replay::kExitOk;
   }
-  const int status = options.explainTable ? ncdrill_replay::Explain(options, error)
-                                          : ncdrill_replay::Replay(options, error);
-  if (status != ncdrill_replay::kExitOk) return Fail(error, status);
+  int status = ncdrill_replay::kExitOk;
+  if (options.explainTable) {
+    status = ncdrill_replay::Explain(options, error);
+  } else if (options.explain || options.lint) {
+    status = ncdrill_replay::Examine(options, error);
+  } else {
+    status = ncdrill_replay::Replay(options, error);
+  }
+  if (status == ncdrill_replay::kExitFailed) return Fail(error, status);
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     return Fail("cannot write the output", ncdrill_replay::kExitFailed);
   }
-  return ncdrill_replay::kExitOk;
+  return status;
 }
 
 }  // namespace
