@@ -244,9 +244,11 @@ class Library {
     const std::string name = file.has_parent_path() ? file.string() : "./" + file.string();
     handle_ = ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle_ == nullptr) {
-      const char* why = ::dlerror();
-      throw LoadError("cannot load the ncdrill plug-in " + Text(file) + ": " +
-                      (why != nullptr ? why : "unknown reason"));
+      const char* error = ::dlerror();
+      std::string_view why = error != nullptr ? error : "unknown reason";
+      // The loader's message usually starts with the name it was given.
+      if (why.substr(0, name.size() + 2) == name + ": ") why.remove_prefix(name.size() + 2);
+      throw LoadError("cannot load the ncdrill plug-in " + Text(file) + ": " + std::string(why));
     }
     void* symbol = ::dlsym(handle_, "GetInterpreter");
 #endif
