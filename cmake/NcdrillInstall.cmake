@@ -1,6 +1,6 @@
 # cmake --install lays out:
 #   <libdir>/ncdrill/ncdrill.so and VONDRIX_4.txt beside it (the default table)
-#   <includedir>/ncdrill/ncdrill.h
+#   <includedir>/ncdrill/ncdrill.h, and host.hpp, the host helper
 #   <bindir>/ncdrill-replay, which finds ../<libdir>/ncdrill/ncdrill.so
 #   <libdir>/cmake/ncdrill/: find_package(ncdrill) gives ncdrill::headers and
 #     NCDRILL_PLUGIN_FILE, the installed plug-in's absolute path
@@ -21,6 +21,7 @@ target_link_libraries(ncdrill_headers INTERFACE ${CMAKE_DL_LIBS})
 install(TARGETS ncdrill LIBRARY DESTINATION ${NCDRILL_PLUGIN_INSTALL_DIR})
 install(FILES ${NCDRILL_DEFAULT_TABLE} DESTINATION ${NCDRILL_PLUGIN_INSTALL_DIR})
 install(FILES ${PROJECT_SOURCE_DIR}/include/ncdrill/ncdrill.h
+              ${PROJECT_SOURCE_DIR}/include/ncdrill/host.hpp
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/ncdrill)
 install(TARGETS ncdrill_headers EXPORT ncdrillTargets)
 if(TARGET ncdrill-replay)

@@ -217,12 +217,15 @@ TEST(ReplayErrors, PluginsThatCannotServeAreNamed) {
   const std::string program = ExamplesFolder() + "plate_metric.nc";
   folder.Write("text.so", "not a library\n");
   // The loader's own messages name the file and the cause.
-  ExpectOneLineError(RunReplay({"--plugin", folder.path() + "text.so", program}), 1,
-                     "cannot load the plug-in: " + folder.path() + "text.so: ");
+  ExpectOneLineError(
+      RunReplay({"--plugin", folder.path() + "text.so", program}), 1,
+      "cannot load the ncdrill plug-in " + folder.path() + "text.so: file too short");
   ExpectOneLineError(RunReplay({"--plugin", folder.path() + "none.so", program}), 1,
                      "none.so: cannot open shared object file: No such file or directory");
   ExpectOneLineError(RunReplay({"--plugin", NCDRILL_NO_ENTRY_PLUGIN, program}), 1,
-                     "is not an ncdrill plug-in: it has no GetInterpreter");
+                     NCDRILL_NO_ENTRY_PLUGIN
+                     " is not an ncdrill plug-in: it exports no "
+                     "GetInterpreter");
   ExpectOneLineError(RunReplay({"--plugin", NCDRILL_NULL_PLUGIN, program}), 1,
                      "GetInterpreter returned no interpreter");
 }

@@ -167,9 +167,9 @@ struct LastRequest {
 
 class Examiner {
  public:
-  Examiner(const Options& options, const TableReading& table, GetInterpreterFn getInterpreter,
+  Examiner(const Options& options, const TableReading& table, const ncdrill::Plugin& plugin,
            EventWriter& writer)
-      : options_(options), table_(table), getInterpreter_(getInterpreter), writer_(writer) {
+      : options_(options), table_(table), plugin_(plugin), writer_(writer) {
     summary_.lint = options.lint;
   }
 
@@ -188,13 +188,10 @@ class Examiner {
     BlockSource source;
     if (!source.Open(program, error)) return kExitFailed;
     Observer observer;
-    ReplayHost host(observer);
-    InterpreterPtr interpreter(
-        getInterpreter_(host.table(), OrNull(options_.definitionName), OrNull(options_.tableName)));
-    if (!interpreter) {
-      error = "the plug-in's GetInterpreter returned no interpreter (out of memory)";
-      return kExitFailed;
-    }
+    ReplayHandler handler(observer);
+    std::optional<ncdrill::Session> session = OpenSession(
+        plugin_, handler, OrNull(options_.definitionName), OrNull(options_.tableName), error);
+    if (!session) return kExitFailed;
     ncdrill::BlockExplainer explainer(table_.entries);
     const BlockReview review(explainer.table(), table_.entryLines);
     ++summary_.programs;
@@ -203,9 +200,8 @@ class Examiner {
     std::string_view text;
     while (source.Next(line, text, error)) {
       observer.Reset();
-      host.SetBlock(line, text);
-      const bool result =
-          interpreter->InterpretBlock(text.data(), static_cast<std::int32_t>(text.size()));
+      handler.SetBlock(line, text);
+      const bool result = session->Interpret(text);
       explainer.Explain(text.data(), text.size(), block_);
       const std::string differs = Disagreement(block_, explainer.table(), result, observer);
       if (!differs.empty()) {
@@ -259,7 +255,7 @@ class Examiner {
 
   const Options& options_;
   const TableReading& table_;
-  GetInterpreterFn getInterpreter_;
+  const ncdrill::Plugin& plugin_;
   EventWriter& writer_;
   ExamineSummary summary_;
   ncdrill::BlockExplanation block_;
@@ -277,13 +273,13 @@ bool ColourOnStdout(const Options& options) {
 
 int Examine(const Options& options, std::string& error) {
   const std::vector<Program> programs = ProgramsOf(options);
-  Plugin plugin;
-  if (!plugin.Open(PluginPath(options), error)) return kExitFailed;
+  const std::optional<ncdrill::Plugin> plugin = LoadPlugin(PluginPath(options), error);
+  if (!plugin) return kExitFailed;
   const TableReading table = ReadTable(PluginTablePath(options));
 
   std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
   EventWriter writer(options.json ? Format::kJson : Format::kText, ColourOnStdout(options), stdout);
-  Examiner examiner(options, table, plugin.getInterpreter(), writer);
+  Examiner examiner(options, table, *plugin, writer);
   if (options.lint) {
     for (const Finding& finding : table.findings) examiner.Report(finding);
   }

@@ -1,10 +1,9 @@
 #include "plugin.h"
 
-#include <dlfcn.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <filesystem>
+#include <new>
 #include <system_error>
 
 #ifndef NCDRILL_INSTALLED_PLUGIN
@@ -49,27 +48,25 @@ std::string FolderOf(const std::string& path) {
   return slash == std::string::npos ? "./" : path.substr(0, slash + 1);
 }
 
-Plugin::~Plugin() {
-  if (handle_ != nullptr) ::dlclose(handle_);
+std::optional<ncdrill::Plugin> LoadPlugin(const std::string& path, std::string& error) {
+  try {
+    return ncdrill::Plugin(path);
+  } catch (const ncdrill::LoadError& e) {
+    error = e.what();
+    return std::nullopt;
+  }
 }
 
-bool Plugin::Open(const std::string& path, std::string& error) {
-  handle_ = ::dlopen(AsLoadablePath(path).c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (handle_ == nullptr) {
-    const char* why = ::dlerror();
-    error = "cannot load the plug-in: " + std::string(why != nullptr ? why : path.c_str());
-    return false;
+std::optional<ncdrill::Session> OpenSession(const ncdrill::Plugin& plugin,
+                                            ncdrill::Handler& handler,
+                                            const char* definitionFileName,
+                                            const char* tableFileName, std::string& error) {
+  try {
+    return plugin.Open(handler, definitionFileName, tableFileName);
+  } catch (const std::bad_alloc&) {
+    error = "the plug-in's GetInterpreter returned no interpreter (out of memory)";
+    return std::nullopt;
   }
-  void* symbol = ::dlsym(handle_, "GetInterpreter");
-  if (symbol == nullptr) {
-    error = path + " is not an ncdrill plug-in: it has no GetInterpreter";
-    return false;
-  }
-  // POSIX guarantees that a data pointer from dlsym converts to a function
-  // pointer; memcpy says so without a cast the compiler warns about.
-  static_assert(sizeof symbol == sizeof getInterpreter_, "function and data pointers differ");
-  std::memcpy(&getInterpreter_, &symbol, sizeof symbol);
-  return true;
 }
 
 }  // namespace ncdrill_replay

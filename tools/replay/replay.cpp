@@ -17,21 +17,15 @@ constexpr const char* kDefaultTableName = "VONDRIX_4.txt";
 
 // Feeds every block of the program to the interpreter. Returns kExitOk, or
 // kExitFailed with `error` set.
-int FeedProgram(BlockSource& source, Interpreter& interpreter, ReplayHost& host,
+int FeedProgram(BlockSource& source, ncdrill::Session& session, ReplayHandler& handler,
                 std::string& error) {
-  RunSummary& summary = host.summary();
+  RunSummary& summary = handler.summary();
   std::size_t line = 0;
   std::string_view text;
   while (source.Next(line, text, error)) {
-    host.SetBlock(line, text);
+    handler.SetBlock(line, text);
     ++summary.blocks;
-    if (interpreter.InterpretBlock(text.data(), static_cast<std::int32_t>(text.size()))) {
-      ++summary.returnedTrue;
-    }
-    if (host.failed()) {
-      error = "out of memory while reporting line " + std::to_string(line);
-      return kExitFailed;
-    }
+    if (session.Interpret(text)) ++summary.returnedTrue;
   }
   return error.empty() ? kExitOk : kExitFailed;
 }
@@ -56,26 +50,25 @@ int Replay(const Options& options, std::string& error) {
   const std::vector<Program> programs = ProgramsOf(options);
   BlockSource source;
   if (!source.Open(programs.front(), error)) return kExitFailed;
-  Plugin plugin;
-  if (!plugin.Open(PluginPath(options), error)) return kExitFailed;
+  const std::optional<ncdrill::Plugin> plugin = LoadPlugin(PluginPath(options), error);
+  if (!plugin) return kExitFailed;
 
   std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
   EventWriter writer(options.json ? Format::kJson : Format::kText, false, stdout);
   const std::unique_ptr<Reporter> reporter = MakeReporter(writer, options.quiet);
-  ReplayHost host(*reporter);
+  ReplayHandler handler(*reporter);
   const auto start = std::chrono::steady_clock::now();
-  InterpreterPtr interpreter(plugin.getInterpreter()(host.table(), OrNull(options.definitionName),
-                                                     OrNull(options.tableName)));
-  if (!interpreter) {
-    error = "the plug-in's GetInterpreter returned no interpreter (out of memory)";
-    return kExitFailed;
+  int status = kExitFailed;
+  {
+    std::optional<ncdrill::Session> session = OpenSession(
+        *plugin, handler, OrNull(options.definitionName), OrNull(options.tableName), error);
+    if (!session) return kExitFailed;
+    status = FeedProgram(source, *session, handler, error);
   }
-  const int status = FeedProgram(source, *interpreter, host, error);
-  interpreter.reset();
   if (status != kExitOk) return status;
-  host.summary().seconds =
+  handler.summary().seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  reporter->Summary(host.summary());
+  reporter->Summary(handler.summary());
   return kExitOk;
 }
 

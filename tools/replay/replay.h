@@ -3,10 +3,9 @@
 #ifndef NCDRILL_TOOLS_REPLAY_REPLAY_H
 #define NCDRILL_TOOLS_REPLAY_REPLAY_H
 
-#include <memory>
+#include <optional>
 #include <string>
 
-#include "ncdrill/ncdrill.h"
 #include "options.h"
 
 namespace ncdrill_replay {
@@ -27,11 +26,6 @@ std::string PluginPath(const Options& options);
 std::string PluginTablePath(const Options& options);
 
 const char* OrNull(const std::optional<std::string>& name);
-
-struct InterpreterDeleter {
-  void operator()(Interpreter* interpreter) const { delete interpreter; }
-};
-using InterpreterPtr = std::unique_ptr<Interpreter, InterpreterDeleter>;
 
 }  // namespace ncdrill_replay
 

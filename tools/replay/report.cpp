@@ -374,14 +374,16 @@ void EventWriter::Write(const ExamineSummary& event) { Emit(event); }
 void CopyDrillBlock(const DrillBlockView& view, DrillEvent& event) {
   event.line = view.lineNumber;
   event.text.assign(view.text.data(), view.text.size());
-  event.trigger = view.trigger;
+  const std::int32_t terminal = view.drill.terminalNumber();
+  // The terminal record holds minus the trigger's number, wrapping.
+  event.trigger = static_cast<std::int32_t>(0u - static_cast<std::uint32_t>(terminal));
   event.chain.clear();
-  for (const ChainRecord* r = view.chain; r != nullptr; r = r->next) {
-    event.chain.push_back(ChainEntry{r->number, r->value});
+  for (const ChainRecord& r : view.drill.records()) {
+    event.chain.push_back(ChainEntry{r.number, r.value});
   }
-  event.selections.clear();
-  ForEachSelection(view.selections,
-                   [&event](const Selection& s) { event.selections.push_back(s); });
+  event.chain.push_back(ChainEntry{terminal, 0.0f});  // the terminal record's value is always 0
+  const auto selections = view.drill.selections();
+  event.selections.assign(selections.begin(), selections.end());
 }
 
 std::unique_ptr<Reporter> MakeReporter(EventWriter& writer, bool quiet) {

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "ncdrill/ncdrill.h"
+#include "ncdrill/host.hpp"
 
 namespace ncdrill_replay {
 
@@ -117,11 +117,9 @@ class EventWriter {
 
 // A drill block as the host received it, valid during the report only.
 struct DrillBlockView {
-  std::size_t lineNumber;           // of the block in the program, 1-based
-  std::string_view text;            // the block, without its line end
-  std::int32_t trigger;             // number of the table entry that triggered
-  const ChainRecord* chain;         // first record; the terminal record ends it
-  const SelectionList* selections;  // the Selections handed over
+  std::size_t lineNumber;  // of the block in the program, 1-based
+  std::string_view text;   // the block, without its line end
+  const ncdrill::DrillBlock& drill;
 };
 
 // Copies what a view shows into `event`, reusing its vectors.
@@ -145,18 +143,6 @@ std::string AsUtf8(std::string_view text);
 
 // The length of the valid UTF-8 sequence at the start of `text`, or 0.
 std::size_t Utf8SequenceLength(std::string_view text) noexcept;
-
-// Calls `onSelection(const Selection&)` for each Selection of `list`, in
-// order, trusting no more nodes than its count.
-template <typename OnSelection>
-void ForEachSelection(const SelectionList* list, OnSelection&& onSelection) {
-  if (list == nullptr || list->sentinel == nullptr) return;
-  const SelectionNode* node = list->sentinel->next;
-  for (std::uint32_t i = 0; i < list->count && node != nullptr && node != list->sentinel; ++i) {
-    onSelection(node->selection);
-    node = node->next;
-  }
-}
 
 }  // namespace ncdrill_replay
 
