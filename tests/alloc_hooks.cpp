@@ -66,9 +66,7 @@ std::string CountedPluginFile() {
 extern "C" __declspec(dllexport) void* ncdrill_test_allocate(std::size_t size) noexcept {
   return ncdrill_test::Allocate(size);
 }
-extern "C" __declspec(dllexport) void ncdrill_test_free(void* p) noexcept {
-  ncdrill_test::Free(p);
-}
+extern "C" __declspec(dllexport) void ncdrill_test_free(void* p) noexcept { ncdrill_test::Free(p); }
 #endif
 
 void* operator new(std::size_t size) { return ncdrill_test::AllocateOrThrow(size); }

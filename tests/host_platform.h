@@ -19,6 +19,11 @@ char PathSeparator();
 // std::runtime_error when it cannot.
 std::string MakeScratchFolder(const std::string& prefix);
 
+// The process's resident memory (working set) now, and its peak so far, in
+// KiB.
+long ResidentKiB();
+long PeakResidentKiB();
+
 // A library loaded by `path` as a host loads the plug-in (dlopen with
 // RTLD_NOW | RTLD_LOCAL, or LoadLibrary). Throws std::runtime_error with the
 // loader's message when it cannot be loaded.

@@ -1,4 +1,6 @@
 #include <windows.h>
+// After windows.h, which it needs.
+#include <psapi.h>
 
 #include <atomic>
 #include <filesystem>
@@ -25,6 +27,19 @@ std::string MakeScratchFolder(const std::string& prefix) {
   }
   throw std::runtime_error("cannot make a scratch folder");
 }
+
+namespace {
+PROCESS_MEMORY_COUNTERS MemoryCounters() {
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof counters;
+  GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+  return counters;
+}
+}  // namespace
+
+long ResidentKiB() { return static_cast<long>(MemoryCounters().WorkingSetSize / 1024); }
+
+long PeakResidentKiB() { return static_cast<long>(MemoryCounters().PeakWorkingSetSize / 1024); }
 
 Library::Library(const std::string& path)
     : handle_(LoadLibraryW(std::filesystem::path(path).wstring().c_str())) {

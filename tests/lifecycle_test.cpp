@@ -87,10 +87,9 @@ TEST(GetInterpreter, FolderOfARelativeLoadIsTheOneNamedAtLoadTime) {
   EXPECT_TRUE(fs::path(paths[0]).is_absolute());
 }
 
+// Folder links on Windows need privileges a test may not have.
+#if !defined(_WIN32)
 TEST(GetInterpreter, ALinkedFolderIsNotResolved) {
-#if defined(_WIN32)
-  GTEST_SKIP() << "folder links on Windows need privileges a test may not have";
-#endif
   TempFolder root;
   fs::create_directories(root.path() + "real");
   fs::create_directory_symlink(root.path() + "real", root.path() + "linked");
@@ -98,6 +97,7 @@ TEST(GetInterpreter, ALinkedFolderIsNotResolved) {
   LoadedPlugin plugin(root.path() + "real/", root.path() + "linked/ncdrill.so");
   EXPECT_EQ(PathsAtCreation(plugin, nullptr, nullptr), Paths{root.path() + "linked/VONDRIX_4.xml"});
 }
+#endif
 
 TEST(GetInterpreter, WorksWithoutATableFile) {
   TempFolder folder;

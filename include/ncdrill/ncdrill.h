@@ -194,6 +194,10 @@ struct HostCallbacks {
 // `p->~Interpreter()`, which must not be followed by a delete.
 class Interpreter {
 #if defined(__i386__)
+// The slots take `this` as the Microsoft compiler passes it (in ECX); g++
+// calls the attribute on a plain function an extension, which it is.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wattributes"
 #define NCDRILL_THISCALL __attribute__((thiscall))
 #else
 #define NCDRILL_THISCALL
@@ -206,6 +210,9 @@ class Interpreter {
                                            std::int32_t length);
   };
 #undef NCDRILL_THISCALL
+#if defined(__i386__)
+#pragma GCC diagnostic pop
+#endif
   const VirtualTable* virtualTable_;
 
  public:

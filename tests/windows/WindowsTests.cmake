@@ -35,6 +35,11 @@ if(NCDRILL_WIN32)
   set(gtest_filter "--gtest_filter=-GetInterpreter.CreatesFromManyThreadsAtOnce")
 endif()
 add_test(NAME plugin_tests COMMAND ncdrill_tests ${gtest_filter})
+# The soak host (time and memory over many blocks) where a process is cheap.
+if(NOT NCDRILL_WIN32)
+  add_test(NAME soak_200000_blocks COMMAND ncdrill_soak 200000)
+  set_tests_properties(soak_200000_blocks PROPERTIES FIXTURES_REQUIRED wine)
+endif()
 
 # The host built as the Microsoft C++ compiler builds hosts: clang for the
 # Microsoft ABI with the project's header (and libstdc++'s folders for the

@@ -239,11 +239,10 @@ const char* ChainText(const Recorder& r) {
   g_scratch[0] = '\0';
   for (int i = 0; i < r.chainLength && at + 40 < sizeof g_scratch; ++i) {
     const int value = static_cast<int>(r.values[i] * 10.0f);
-    const int wrote = value % 10 == 0
-                          ? _snprintf(g_scratch + at, 40, "%s%d=%d", i ? " " : "", r.numbers[i],
-                                      value / 10)
-                          : _snprintf(g_scratch + at, 40, "%s%d=%d.%d", i ? " " : "",
-                                      r.numbers[i], value / 10, value % 10);
+    const int wrote = value % 10 == 0 ? _snprintf(g_scratch + at, 40, "%s%d=%d", i ? " " : "",
+                                                  r.numbers[i], value / 10)
+                                      : _snprintf(g_scratch + at, 40, "%s%d=%d.%d", i ? " " : "",
+                                                  r.numbers[i], value / 10, value % 10);
     if (wrote > 0) at += static_cast<size_t>(wrote);
   }
   return g_scratch;
@@ -318,11 +317,11 @@ inline size_t StackPointer() {
   __asm__ __volatile__("movl %%esp, %0" : "=r"(sp) : : "memory");
   return sp;
 }
-#define NCDRILL_BALANCED(call, what)                                                   \
-  do {                                                                                 \
-    const size_t before_ = StackPointer();                                             \
-    call;                                                                              \
-    const size_t after_ = StackPointer();                                              \
+#define NCDRILL_BALANCED(call, what)                                                     \
+  do {                                                                                   \
+    const size_t before_ = StackPointer();                                               \
+    call;                                                                                \
+    const size_t after_ = StackPointer();                                                \
     CheckInt(static_cast<long long>(after_) - static_cast<long long>(before_), 0, what); \
   } while (0)
 #else
@@ -477,8 +476,9 @@ NCDRILL_OWN_FRAME void ObjectModelAndCallingConventions(const Path& root, const 
   NCDRILL_BALANCED(byte = Slot1(p)(p, "G52", 3), "slot 1 called by hand again");
   CheckInt(byte, 1, "the result is the byte 1 for true");
 
-  NCDRILL_BALANCED(result = p->InterpretBlock("G81 Z-5", 7),
-                   "a drill block: the cdecl callbacks and InterpretBlock leave the stack as found");
+  NCDRILL_BALANCED(
+      result = p->InterpretBlock("G81 Z-5", 7),
+      "a drill block: the cdecl callbacks and InterpretBlock leave the stack as found");
   Check(!result, "a drill block alone returns false");
   CheckText(g_host.calls, "PCLE", "chain, list, end: in that order");
   CheckText(ChainText(g_host), "5=0 7=127 -5=0", "the chain through its 32-bit offsets");
@@ -518,7 +518,8 @@ NCDRILL_OWN_FRAME void DestructorFlags(const Path& root, const Path& dll) {
   p = plugin.Create(g_host);
   Block(p, "T3");
   p->~Interpreter();
-  CheckInt(HeapBlocksInUse(), before + 1, "p->~Interpreter() (flags 0) releases all but the object");
+  CheckInt(HeapBlocksInUse(), before + 1,
+           "p->~Interpreter() (flags 0) releases all but the object");
 
   p = plugin.Create(g_host);
   void* returned = nullptr;
@@ -543,7 +544,9 @@ const wchar_t kLongName2[] =
 // Greek and Cyrillic letters: no single ANSI code page spells both.
 const wchar_t kForeignName[] = L"ncdrill-\x03A9\x03BC\x03AD\x03B3\x03B1-\x0429\x0443\x043A\x0430";
 // A table name in the ANSI code page with a letter outside ASCII.
-const char kAnsiTableName[] = "t\xE4" "ble.txt";
+const char kAnsiTableName[] =
+    "t\xE4"
+    "ble.txt";
 wchar_t g_ansiTableNameWide[64];
 
 NCDRILL_OWN_FRAME void ExpectPathAndTable(const Path& folderPath, const char* what) {
@@ -584,7 +587,8 @@ NCDRILL_OWN_FRAME void DefinitionPathAndFolder(const Path& root, const Path& dll
     char ansi[kMaxPath];
     ToAnsi(foreign.path().text, ansi, sizeof ansi);
     Print("  code page %u spells the foreign folder as %s\n", GetACP(), ansi);
-    ExpectPathAndTable(foreign.path(), "a folder the code page cannot spell, as GetModuleFileNameA");
+    ExpectPathAndTable(foreign.path(),
+                       "a folder the code page cannot spell, as GetModuleFileNameA");
   }
 }
 
@@ -595,7 +599,9 @@ NCDRILL_OWN_FRAME void TableRulesAndDrillBlocks(const Path& root, const Path& dl
   Folder folder(root, L"rules");
   folder.CopyPlugin(dll.text);
   // CR LF line ends; a Ctrl-Z ends the file, and the CR before it stays.
-  const char rules[] = "# spindles\r\n301\r\n302\r\n\r\n81 G81\r\n5 G73\r\n7 G84\r\x1A" "9 G83\r\n";
+  const char rules[] =
+      "# spindles\r\n301\r\n302\r\n\r\n81 G81\r\n5 G73\r\n7 G84\r\x1A"
+      "9 G83\r\n";
   folder.Write(L"VONDRIX_4.txt", rules, sizeof rules - 1);
   Plugin plugin(Join(folder.path(), L"ncdrill.dll"));
   if (!Check(plugin.loaded(), "the DLL loads")) return;
@@ -664,9 +670,10 @@ NCDRILL_OWN_FRAME void LoadUnloadCycles(const Path& root, const Path& dll) {
     if (GetModuleHandleW(L"ncdrill.dll") == nullptr) ++unloaded;
   }
   const long long grown = PrivateBytes() - before;
-  Print("  private bytes grew by %lld over %d cycles of LoadLibrary, GetInterpreter, delete,"
-        " FreeLibrary\n",
-        grown, kCycles);
+  Print(
+      "  private bytes grew by %lld over %d cycles of LoadLibrary, GetInterpreter, delete,"
+      " FreeLibrary\n",
+      grown, kCycles);
   CheckInt(unloaded, kWarmUp + kCycles, "FreeLibrary unloads the DLL every time");
   Check(grown < 256 * 1024, "cycles do not grow the process");
 }
@@ -724,8 +731,8 @@ NCDRILL_OWN_FRAME int Run() {
     TwoInterpreters(root.path(), dll);
     LoadUnloadCycles(root.path(), dll);
   }
-  Print("ncdrill_msvc_host (%s): %d passed, %d failed\n", kWord == 8 ? "win64" : "win32",
-        g_passed, g_failed);
+  Print("ncdrill_msvc_host (%s): %d passed, %d failed\n", kWord == 8 ? "win64" : "win32", g_passed,
+        g_failed);
   return g_failed == 0 ? 0 : 1;
 }
 

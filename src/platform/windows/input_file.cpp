@@ -28,7 +28,10 @@ NativePath LongForm(const NativePath& path) {
   return L"\\\\?\\" + full;
 }
 
-HANDLE Handle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
+// The handle is kept in the integer field that holds a descriptor on POSIX.
+HANDLE Handle(std::intptr_t value) {
+  return reinterpret_cast<HANDLE>(value);  // NOLINT(performance-no-int-to-ptr)
+}
 
 }  // namespace
 
