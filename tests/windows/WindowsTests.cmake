@@ -86,6 +86,25 @@ add_custom_target(ncdrill_msvc_host ALL DEPENDS ${msvc_host})
 add_test(NAME msvc_abi_host COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} ${msvc_host}
                                     $<TARGET_FILE:ncdrill>)
 
+# ncdrill-replay.exe on the shipped examples prints what the Linux tool
+# prints (win32: one example, as each 32-bit process costs its start).
+if(TARGET ncdrill-replay)
+  set(examples plate_metric flange_inch)
+  if(NCDRILL_WIN32)
+    set(examples plate_metric)
+  endif()
+  foreach(example IN LISTS examples)
+    add_test(NAME replay_${example}_as_on_linux
+             COMMAND ${CMAKE_COMMAND} -DEMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR}
+                     -DTOOL=$<TARGET_FILE:ncdrill-replay>
+                     -DPROGRAM=${PROJECT_SOURCE_DIR}/examples/${example}.nc
+                     -DEXPECTED=${CMAKE_CURRENT_SOURCE_DIR}/replay/expected/${example}.txt
+                     -P ${CMAKE_CURRENT_SOURCE_DIR}/windows/check_replay.cmake)
+    set_tests_properties(replay_${example}_as_on_linux PROPERTIES
+                         FIXTURES_REQUIRED wine TIMEOUT 600)
+  endforeach()
+endif()
+
 # The built file itself, without wine.
 add_test(NAME dll_exports_GetInterpreter_and_imports_system_dlls
          COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DPLUGIN=$<TARGET_FILE:ncdrill>

@@ -98,8 +98,9 @@ record chain and the Selections) and a summary. PROGRAM "-" reads standard
 input.
 
 Options:
-  --plugin PATH         the plug-in to load (default: the ncdrill.so beside
-                        this tool, else ../lib/ncdrill/ncdrill.so from it)
+  --plugin PATH         the plug-in to load (default: the ncdrill.so, or
+                        ncdrill.dll, beside this tool, else
+                        ../lib/ncdrill/ncdrill.so from it)
   --definition NAME     definition file name passed to GetInterpreter
   --table NAME          table file name passed to GetInterpreter
   --json                one JSON object per line per event

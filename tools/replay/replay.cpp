@@ -22,11 +22,19 @@ namespace {
 
 constexpr const char* kDefaultTableName = "VONDRIX_4.txt";
 
+// Programs are read as bytes: line ends and every other byte are the
+// reader's to judge, on every system.
+#if defined(_WIN32)
+constexpr int kOpenFlags = O_RDONLY | O_BINARY;
+#else
+constexpr int kOpenFlags = O_RDONLY | O_CLOEXEC;
+#endif
+
 // The program's file descriptor; standard input is not closed.
 class ProgramFile {
  public:
   explicit ProgramFile(const std::string& name)
-      : fd_(name == "-" ? STDIN_FILENO : ::open(name.c_str(), O_RDONLY | O_CLOEXEC)),
+      : fd_(name == "-" ? STDIN_FILENO : ::open(name.c_str(), kOpenFlags)),
         owned_(name != "-") {}
   ~ProgramFile() {
     if (owned_ && fd_ >= 0) ::close(fd_);
