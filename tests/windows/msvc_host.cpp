@@ -130,9 +130,12 @@ class Folder {
     return WriteBytes(Join(path_, name), bytes, size);
   }
   bool Write(const wchar_t* name, const char* text) { return Write(name, text, strlen(text)); }
-  bool CopyPlugin(const wchar_t* from) {
+  // Copies the DLL into the folder; returns the copy's path.
+  Path CopyPlugin(const wchar_t* from) {
     Remember(L"ncdrill.dll");
-    return CopyFileW(from, Join(path_, L"ncdrill.dll").text, 0) != 0;
+    const Path copy = Join(path_, L"ncdrill.dll");
+    CopyFileW(from, copy.text, 0);
+    return copy;
   }
 
  private:
@@ -448,9 +451,8 @@ InterpretBlockSlot Slot1(const Interpreter* p) {
 NCDRILL_OWN_FRAME void ObjectModelAndCallingConventions(const Path& root, const Path& dll) {
   g_test = "object model";
   Folder folder(root, L"object");
-  folder.CopyPlugin(dll.text);
   folder.Write(L"VONDRIX_4.txt", "5 G81\n7\n");
-  Plugin plugin(Join(folder.path(), L"ncdrill.dll"));
+  Plugin plugin(folder.CopyPlugin(dll.text));
   if (!Check(plugin.loaded(), "the DLL loads")) return;
   const Image image = ReadImage(plugin.module());
   Reset(g_host);
@@ -499,9 +501,8 @@ NCDRILL_OWN_FRAME void ObjectModelAndCallingConventions(const Path& root, const 
 NCDRILL_OWN_FRAME void DestructorFlags(const Path& root, const Path& dll) {
   g_test = "scalar deleting destructor";
   Folder folder(root, L"flags");
-  folder.CopyPlugin(dll.text);
   folder.Write(L"VONDRIX_4.txt", "1 A\n2 B\n3 C\n4 D\n5 E\n6 F\n7 G\n8 H\n9 I\n10 J\n");
-  Plugin plugin(Join(folder.path(), L"ncdrill.dll"));
+  Plugin plugin(folder.CopyPlugin(dll.text));
   if (!Check(plugin.loaded(), "the DLL loads")) return;
   delete plugin.Create(g_host);  // what a first interpreter makes once, made
   const int before = HeapBlocksInUse();
@@ -627,10 +628,9 @@ NCDRILL_OWN_FRAME void TableRulesAndDrillBlocks(const Path& root, const Path& dl
 NCDRILL_OWN_FRAME void TwoInterpreters(const Path& root, const Path& dll) {
   g_test = "two interpreters";
   Folder folder(root, L"two");
-  folder.CopyPlugin(dll.text);
   folder.Write(L"a.txt", "5 G81\n");
   folder.Write(L"b.txt", "7 G81\n9 G82\n");
-  Plugin plugin(Join(folder.path(), L"ncdrill.dll"));
+  Plugin plugin(folder.CopyPlugin(dll.text));
   if (!Check(plugin.loaded(), "the DLL loads")) return;
   Interpreter* a = plugin.Create(g_host, nullptr, "a.txt");
   Interpreter* b = plugin.Create(g_other, nullptr, "b.txt");

@@ -82,8 +82,7 @@ std::string AsLoadablePath(const std::string& path) {
 
 std::string FolderOf(const std::string& path) {
   const std::size_t slash = path.find_last_of(kSeparators);
-  return slash == std::string::npos ? std::string(".") + kSeparators[0]
-                                    : path.substr(0, slash + 1);
+  return slash == std::string::npos ? std::string(".") + kSeparators[0] : path.substr(0, slash + 1);
 }
 
 #if defined(_WIN32)

@@ -34,8 +34,7 @@ constexpr int kOpenFlags = O_RDONLY | O_CLOEXEC;
 class ProgramFile {
  public:
   explicit ProgramFile(const std::string& name)
-      : fd_(name == "-" ? STDIN_FILENO : ::open(name.c_str(), kOpenFlags)),
-        owned_(name != "-") {}
+      : fd_(name == "-" ? STDIN_FILENO : ::open(name.c_str(), kOpenFlags)), owned_(name != "-") {}
   ~ProgramFile() {
     if (owned_ && fd_ >= 0) ::close(fd_);
   }
