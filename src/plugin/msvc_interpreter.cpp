@@ -14,11 +14,12 @@
 //   the arguments); the result is one byte, in AL.
 //
 // g++ lays out a virtual destructor in two slots, so DrillInterpreter itself
-// cannot be handed out. HostInterpreter is laid out as the host expects: two
-// virtual functions and no virtual destructor, so its virtual table holds
-// exactly those two slots (mingw's g++ makes member functions thiscall on
-// i386, as the Microsoft compiler does), then `host`, then the one
-// DrillInterpreter that does the work.
+// cannot be handed out. HostInterpreter is laid out as the host expects: it
+// has two virtual functions and no virtual destructor, so its virtual table
+// holds exactly those two slots (mingw's g++ makes member functions
+// thiscall on i386, as the Microsoft compiler does); the object holds the
+// table's pointer, then `host`, then the one DrillInterpreter that does the
+// work.
 #include <cstdint>
 #include <memory>
 #include <new>
