@@ -7,6 +7,31 @@
 #   <libdir>/pkgconfig/ncdrill.pc, with the variable plugin=
 #   <docdir>/examples/: the example table and programs
 # Every path is relative to the prefix, so an installed tree can be moved.
+#
+# Windows builds install the layout of their zip instead (cpack -G ZIP, see
+# the end): ncdrill.dll, VONDRIX_4.txt and ncdrill-replay.exe side by side,
+# include/ncdrill/ncdrill.h, examples/.
+if(WIN32)
+  install(TARGETS ncdrill LIBRARY DESTINATION . RUNTIME DESTINATION .)
+  install(FILES ${NCDRILL_DEFAULT_TABLE} DESTINATION .)
+  install(FILES ${PROJECT_SOURCE_DIR}/include/ncdrill/ncdrill.h DESTINATION include/ncdrill)
+  if(TARGET ncdrill-replay)
+    install(TARGETS ncdrill-replay RUNTIME DESTINATION .)
+  endif()
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION examples)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(NCDRILL_WINDOWS_BUILD win32)
+  else()
+    set(NCDRILL_WINDOWS_BUILD win64)
+  endif()
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_NAME ncdrill)
+  set(CPACK_PACKAGE_FILE_NAME ncdrill-${PROJECT_VERSION}-${NCDRILL_WINDOWS_BUILD})
+  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+  include(CPack)
+  return()
+endif()
+
 include(CMakePackageConfigHelpers)
 
 set(NCDRILL_PLUGIN_INSTALL_DIR ${CMAKE_INSTALL_LIBDIR}/ncdrill)

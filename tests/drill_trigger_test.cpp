@@ -228,6 +228,10 @@ TEST(DrillBlock, ReentrantCallsKeepMemoryValidAndTheOuterBlockEmptiesTheList) {
   EXPECT_EQ(LastList(s), (List{{3, 3}}));
 }
 
+// 32-bit mingw unwinds by tables that each module registers with its own
+// copy of the runtime: there a test program's exception cannot even be
+// raised through the DLL's frames (its runtime ends the program first).
+#if !defined(_WIN32) || defined(_WIN64)
 TEST(DrillBlock, AnExceptionFromACallbackEndsAtThatCall) {
   Session s("1 G81\n");
   s.host().OnNext(Event::kRecordChain, [] { throw std::runtime_error("host failure"); });
@@ -248,6 +252,7 @@ TEST(DrillBlock, AnExceptionFromACallbackEndsAtThatCall) {
   EXPECT_NO_THROW(interpreter.reset(plugin.Create(host.table())));
   EXPECT_NE(interpreter, nullptr);
 }
+#endif
 
 TEST(DrillBlock, TwoInterpretersKeepSeparateTablesAndSelections) {
   TempFolder folder;

@@ -337,7 +337,7 @@ class Hub {
   }
 
   bool Interpret(std::string_view block) {
-    if (block.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
+    if (block.size() > static_cast<std::size_t>((std::numeric_limits<std::int32_t>::max)())) {
       throw std::length_error("ncdrill: a block is at most 2^31 - 1 characters");
     }
     const bool result =

@@ -30,7 +30,9 @@ class ByteSource {
 // could not be opened reads as a failed read.
 class InputFile final : public ByteSource {
  public:
-  explicit InputFile(const NativePath& path) noexcept;
+  // Throws std::bad_alloc when memory runs out (Windows spells a long path
+  // anew), never for a file that cannot be opened.
+  explicit InputFile(const NativePath& path);
   ~InputFile() override;
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;

@@ -1,5 +1,6 @@
 #include "plugin/drill_interpreter.h"
 
+#include <exception>
 #include <string_view>
 
 #include "interpret/block_scanner.h"
@@ -30,6 +31,16 @@ void DrillInterpreter::SetUp(const char* definitionFileName, const char* tableFi
   table_.Load(tableFile);
   matcher_.Build(table_.entries());
   selections_.Reserve();
+}
+
+bool DrillInterpreter::TrySetUp(const char* definitionFileName,
+                                const char* tableFileName) noexcept {
+  try {
+    SetUp(definitionFileName, tableFileName);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
 }
 
 bool DrillInterpreter::InterpretBlock(const char* text, std::int32_t length) {

@@ -26,6 +26,9 @@ class DrillInterpreter final : public Interpreter {
   // table. Throws std::bad_alloc when memory runs out, and passes on what
   // the host's putDefinitionPath throws.
   void SetUp(const char* definitionFileName, const char* tableFileName);
+  // SetUp for GetInterpreter, which hands out no half-made interpreter:
+  // false when memory ran out.
+  bool TrySetUp(const char* definitionFileName, const char* tableFileName) noexcept;
 
   bool InterpretBlock(const char* text, std::int32_t length) override;
 

@@ -1,5 +1,10 @@
-// ncdrill-replay: runs NC programs through ncdrill.so as a host does, and
+// ncdrill-replay: runs NC programs through the plug-in as a host does, and
 // shows what the plug-in hands the host.
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 #include <cstdio>
 #include <exception>
 #include <new>
@@ -52,6 +57,12 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#if defined(_WIN32)
+  // Bytes in, bytes out: no line-end translation, no Ctrl-Z end of input,
+  // so that a program reads and the report prints as on every system.
+  _setmode(_fileno(stdin), _O_BINARY);
+  _setmode(_fileno(stdout), _O_BINARY);
+#endif
   try {
     return Run(argc, argv);
   } catch (const std::bad_alloc&) {

@@ -46,8 +46,8 @@ void Define(CLI::App& app, Options& options, Parsed& parsed) {
   app.add_flag("--version", options.version, "the version");
   app.add_option_function<std::string>(
          "--plugin", [&options](const std::string& path) { options.plugin = path; },
-         "the plug-in to load (default: the ncdrill.so beside this tool, else "
-         "../lib/ncdrill/ncdrill.so from it)")
+         "the plug-in to load (default: the ncdrill.so, or ncdrill.dll, beside this tool, "
+         "else ../lib/ncdrill/ncdrill.so from it)")
       ->type_name("PATH");
   app.add_option_function<std::string>(
          "--definition", [&options](const std::string& name) { options.definitionName = name; },
@@ -87,6 +87,8 @@ void Define(CLI::App& app, Options& options, Parsed& parsed) {
 void MakeApp(CLI::App& app, Options& options, Parsed& parsed) {
   app.description(kDescription);
   app.name("ncdrill-replay");
+  // "/path/to/program.nc" is a file on every system, never a Windows-style option.
+  app.allow_windows_style_options(false);
   app.formatter(std::make_shared<HelpFormatter>());
   app.get_formatter()->column_width(26);
   Define(app, options, parsed);

@@ -10,6 +10,14 @@
 namespace ncdrill_replay {
 namespace {
 
+// Programs are read as bytes: line ends and every other byte are the
+// reader's to judge, on every system.
+#if defined(_WIN32)
+constexpr int kOpenFlags = O_RDONLY | O_BINARY;
+#else
+constexpr int kOpenFlags = O_RDONLY | O_CLOEXEC;
+#endif
+
 bool IsFolder(int fd) {
   struct stat status {};
   return ::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode);
@@ -40,7 +48,7 @@ bool BlockSource::Open(const Program& program, std::string& error) {
   program_ = &program;
   if (program.blocks != nullptr) return true;
   ownsFd_ = program.path != "-";
-  fd_ = ownsFd_ ? ::open(program.path.c_str(), O_RDONLY | O_CLOEXEC) : STDIN_FILENO;
+  fd_ = ownsFd_ ? ::open(program.path.c_str(), kOpenFlags) : STDIN_FILENO;
   if (fd_ < 0) {
     error = "cannot open " + Described(program.path) + ": " + std::strerror(errno);
     return false;

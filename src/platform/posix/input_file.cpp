@@ -7,7 +7,7 @@
 
 namespace ncdrill::platform {
 
-InputFile::InputFile(const NativePath& path) noexcept {
+InputFile::InputFile(const NativePath& path) {
   int fd = -1;
   do {
     fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
