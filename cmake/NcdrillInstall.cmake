@@ -10,11 +10,13 @@
 #
 # Windows builds install the layout of their zip instead (cpack -G ZIP, see
 # the end): ncdrill.dll, VONDRIX_4.txt and ncdrill-replay.exe side by side,
-# include/ncdrill/ncdrill.h, examples/.
+# include/ncdrill/ (ncdrill.h and host.hpp), examples/.
 if(WIN32)
   install(TARGETS ncdrill LIBRARY DESTINATION . RUNTIME DESTINATION .)
   install(FILES ${NCDRILL_DEFAULT_TABLE} DESTINATION .)
-  install(FILES ${PROJECT_SOURCE_DIR}/include/ncdrill/ncdrill.h DESTINATION include/ncdrill)
+  install(FILES ${PROJECT_SOURCE_DIR}/include/ncdrill/ncdrill.h
+                ${PROJECT_SOURCE_DIR}/include/ncdrill/host.hpp
+          DESTINATION include/ncdrill)
   if(TARGET ncdrill-replay)
     install(TARGETS ncdrill-replay RUNTIME DESTINATION .)
   endif()

@@ -24,6 +24,12 @@ std::string MakeScratchFolder(const std::string& prefix);
 long ResidentKiB();
 long PeakResidentKiB();
 
+// Whether the library at `path` is loaded in this process now, and an
+// exported function of it (null when it is not loaded or has none). Neither
+// loads it nor keeps it loaded.
+bool IsLoaded(const std::string& path);
+void* FindInLoaded(const std::string& path, const char* name);
+
 // A library loaded by `path` as a host loads the plug-in (dlopen with
 // RTLD_NOW | RTLD_LOCAL, or LoadLibrary). Throws std::runtime_error with the
 // loader's message when it cannot be loaded.

@@ -46,4 +46,19 @@ Library::~Library() { dlclose(handle_); }
 
 void* Library::Find(const char* name) const { return dlsym(handle_, name); }
 
+bool IsLoaded(const std::string& path) {
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+  if (handle != nullptr) dlclose(handle);
+  return handle != nullptr;
+}
+
+// The address stays valid while something else keeps the library loaded.
+void* FindInLoaded(const std::string& path, const char* name) {
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+  if (handle == nullptr) return nullptr;
+  void* found = dlsym(handle, name);
+  dlclose(handle);
+  return found;
+}
+
 }  // namespace ncdrill_test

@@ -54,4 +54,14 @@ void* Library::Find(const char* name) const {
   return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle_), name));
 }
 
+// GetModuleHandleW takes no reference: the module stays as loaded as it was.
+bool IsLoaded(const std::string& path) {
+  return GetModuleHandleW(std::filesystem::path(path).wstring().c_str()) != nullptr;
+}
+
+void* FindInLoaded(const std::string& path, const char* name) {
+  const HMODULE module = GetModuleHandleW(std::filesystem::path(path).wstring().c_str());
+  return module != nullptr ? reinterpret_cast<void*>(GetProcAddress(module, name)) : nullptr;
+}
+
 }  // namespace ncdrill_test

@@ -15,13 +15,13 @@ find_package(Threads REQUIRED)
 add_executable(ncdrill_tests
   lifecycle_test.cpp drill_trigger_test.cpp table_reader_test.cpp block_scanner_test.cpp
   differential_test.cpp allocation_test.cpp allocation_failure_test.cpp size_test.cpp
-  alloc_hooks.cpp)
+  alloc_hooks.cpp host_helper_test.cpp)
 target_link_libraries(ncdrill_tests PRIVATE
   ncdrill_test_host ncdrill_core GTest::gtest_main Threads::Threads)
 target_include_directories(ncdrill_tests PRIVATE ${PROJECT_SOURCE_DIR}/fuzz)
 target_compile_definitions(ncdrill_tests PRIVATE
-  NCDRILL_COUNTED_PLUGIN_FILE="$<TARGET_FILE:ncdrill_counted>")
-add_dependencies(ncdrill_tests ncdrill_counted)
+  NCDRILL_COUNTED_PLUGIN_FILE="$<TARGET_FILE:ncdrill_counted>" ${NCDRILL_FAKE_PLUGIN_DEFINITIONS})
+add_dependencies(ncdrill_tests ncdrill_counted ${NCDRILL_FAKE_PLUGINS})
 
 set(NCDRILL_WIN32 OFF)
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)

@@ -4,6 +4,7 @@
 // does, and its explanations must catch where it parts from ncdrill.
 #include <string_view>
 
+#include "fake_plugins/fake_export.h"
 #include "ncdrill/ncdrill.h"
 
 namespace {
@@ -33,8 +34,6 @@ class Contrary final : public Interpreter {
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) Interpreter* GetInterpreter(HostCallbacks* host,
-                                                                              const char*,
-                                                                              const char*) {
+NCDRILL_FAKE_EXPORT Interpreter* GetInterpreter(HostCallbacks* host, const char*, const char*) {
   return new Contrary(host);
 }
