@@ -69,6 +69,42 @@ class LoadError : public std::runtime_error {
 namespace host_detail {
 class Library;
 class Hub;
+
+// A forward iterator over the plug-in's linked nodes (records, list nodes),
+// each of which holds its successor in `next`; `ValueOf` gives what a node
+// shows the host.
+template <typename Node, typename Value, const Value& (*ValueOf)(const Node&)>
+class LinkedIterator {
+ public:
+  using iterator_category = std::forward_iterator_tag;
+  using value_type = Value;
+  using difference_type = std::ptrdiff_t;
+  using pointer = const Value*;
+  using reference = const Value&;
+
+  LinkedIterator() noexcept = default;
+  explicit LinkedIterator(const Node* node) noexcept : node_(node) {}
+  reference operator*() const noexcept { return ValueOf(*node_); }
+  pointer operator->() const noexcept { return &ValueOf(*node_); }
+  LinkedIterator& operator++() noexcept {
+    node_ = node_->next;
+    return *this;
+  }
+  LinkedIterator operator++(int) noexcept {
+    LinkedIterator before = *this;
+    ++*this;
+    return before;
+  }
+  friend bool operator==(LinkedIterator a, LinkedIterator b) noexcept { return a.node_ == b.node_; }
+  friend bool operator!=(LinkedIterator a, LinkedIterator b) noexcept { return a.node_ != b.node_; }
+
+ private:
+  const Node* node_ = nullptr;
+};
+
+inline const ChainRecord& RecordOf(const ChainRecord& record) noexcept { return record; }
+inline const Selection& SelectionOf(const SelectionNode& node) noexcept { return node.selection; }
+
 }  // namespace host_detail
 
 // One drill block as the plug-in hands it over. It refers to the
@@ -80,34 +116,7 @@ class DrillBlock {
   // terminal record that ends the chain is not among them.
   class Records {
    public:
-    class iterator {
-     public:
-      using iterator_category = std::forward_iterator_tag;
-      using value_type = ChainRecord;
-      using difference_type = std::ptrdiff_t;
-      using pointer = const ChainRecord*;
-      using reference = const ChainRecord&;
-
-      iterator() noexcept = default;
-      reference operator*() const noexcept { return *record_; }
-      pointer operator->() const noexcept { return record_; }
-      iterator& operator++() noexcept {
-        record_ = record_->next;
-        return *this;
-      }
-      iterator operator++(int) noexcept {
-        iterator before = *this;
-        ++*this;
-        return before;
-      }
-      friend bool operator==(iterator a, iterator b) noexcept { return a.record_ == b.record_; }
-      friend bool operator!=(iterator a, iterator b) noexcept { return a.record_ != b.record_; }
-
-     private:
-      friend class Records;
-      explicit iterator(const ChainRecord* record) noexcept : record_(record) {}
-      const ChainRecord* record_ = nullptr;
-    };
+    using iterator = host_detail::LinkedIterator<ChainRecord, ChainRecord, &host_detail::RecordOf>;
     using const_iterator = iterator;
 
     iterator begin() const noexcept { return iterator(first_); }
@@ -128,34 +137,8 @@ class DrillBlock {
   // they were accepted, as Selection (slot, requested).
   class Selections {
    public:
-    class iterator {
-     public:
-      using iterator_category = std::forward_iterator_tag;
-      using value_type = Selection;
-      using difference_type = std::ptrdiff_t;
-      using pointer = const Selection*;
-      using reference = const Selection&;
-
-      iterator() noexcept = default;
-      reference operator*() const noexcept { return node_->selection; }
-      pointer operator->() const noexcept { return &node_->selection; }
-      iterator& operator++() noexcept {
-        node_ = node_->next;
-        return *this;
-      }
-      iterator operator++(int) noexcept {
-        iterator before = *this;
-        ++*this;
-        return before;
-      }
-      friend bool operator==(iterator a, iterator b) noexcept { return a.node_ == b.node_; }
-      friend bool operator!=(iterator a, iterator b) noexcept { return a.node_ != b.node_; }
-
-     private:
-      friend class Selections;
-      explicit iterator(const SelectionNode* node) noexcept : node_(node) {}
-      const SelectionNode* node_ = nullptr;
-    };
+    using iterator =
+        host_detail::LinkedIterator<SelectionNode, Selection, &host_detail::SelectionOf>;
     using const_iterator = iterator;
 
     iterator begin() const noexcept {
