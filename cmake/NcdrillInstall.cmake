@@ -1,12 +1,39 @@
 # cmake --install lays out:
 #   <libdir>/ncdrill/ncdrill.so and VONDRIX_4.txt beside it (the default table)
-#   <includedir>/ncdrill/ncdrill.h
+#   <includedir>/ncdrill/ncdrill.h, and host.hpp, the host helper
 #   <bindir>/ncdrill-replay, which finds ../<libdir>/ncdrill/ncdrill.so
 #   <libdir>/cmake/ncdrill/: find_package(ncdrill) gives ncdrill::headers and
 #     NCDRILL_PLUGIN_FILE, the installed plug-in's absolute path
 #   <libdir>/pkgconfig/ncdrill.pc, with the variable plugin=
 #   <docdir>/examples/: the example table and programs
 # Every path is relative to the prefix, so an installed tree can be moved.
+#
+# Windows builds install the layout of their zip instead (cpack -G ZIP, see
+# the end): ncdrill.dll, VONDRIX_4.txt and ncdrill-replay.exe side by side,
+# include/ncdrill/ (ncdrill.h and host.hpp), examples/.
+if(WIN32)
+  install(TARGETS ncdrill LIBRARY DESTINATION . RUNTIME DESTINATION .)
+  install(FILES ${NCDRILL_DEFAULT_TABLE} DESTINATION .)
+  install(FILES ${PROJECT_SOURCE_DIR}/include/ncdrill/ncdrill.h
+                ${PROJECT_SOURCE_DIR}/include/ncdrill/host.hpp
+          DESTINATION include/ncdrill)
+  if(TARGET ncdrill-replay)
+    install(TARGETS ncdrill-replay RUNTIME DESTINATION .)
+  endif()
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION examples)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(NCDRILL_WINDOWS_BUILD win32)
+  else()
+    set(NCDRILL_WINDOWS_BUILD win64)
+  endif()
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_NAME ncdrill)
+  set(CPACK_PACKAGE_FILE_NAME ncdrill-${PROJECT_VERSION}-${NCDRILL_WINDOWS_BUILD})
+  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+  include(CPack)
+  return()
+endif()
+
 include(CMakePackageConfigHelpers)
 
 set(NCDRILL_PLUGIN_INSTALL_DIR ${CMAKE_INSTALL_LIBDIR}/ncdrill)
@@ -21,6 +48,7 @@ target_link_libraries(ncdrill_headers INTERFACE ${CMAKE_DL_LIBS})
 install(TARGETS ncdrill LIBRARY DESTINATION ${NCDRILL_PLUGIN_INSTALL_DIR})
 install(FILES ${NCDRILL_DEFAULT_TABLE} DESTINATION ${NCDRILL_PLUGIN_INSTALL_DIR})
 install(FILES ${PROJECT_SOURCE_DIR}/include/ncdrill/ncdrill.h
+              ${PROJECT_SOURCE_DIR}/include/ncdrill/host.hpp
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/ncdrill)
 install(TARGETS ncdrill_headers EXPORT ncdrillTargets)
 if(TARGET ncdrill-replay)

@@ -31,6 +31,8 @@ inline std::int32_t Clamp32(long long n) {
 
 // The entries of a table file holding `bytes`.
 inline std::vector<Entry> ReadTable(std::string_view bytes) {
+  // A text stream ends at the first Ctrl-Z.
+  bytes = bytes.substr(0, bytes.find('\x1A'));
   // A carriage return right before a line feed belongs to the line end.
   std::string text;
   text.reserve(bytes.size());

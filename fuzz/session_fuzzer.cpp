@@ -19,7 +19,8 @@
 // with a null next, at addresses that never change; every value is 0.0, 5.0
 // or 127.0; the list is circular both ways with a matching count. Each
 // block's result, values, terminal number and Selections must also equal the
-// model's.
+// model's, and so must the block explainer's, which the replay tool's
+// --explain and --lint stand on.
 #include <dlfcn.h>
 
 #include <cstddef>
@@ -32,6 +33,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
+#include "interpret/block_explainer.h"
 #include "model.h"
 #include "ncdrill/ncdrill.h"
 
@@ -148,6 +150,31 @@ class CheckingHost {
   const SelectionList* list_ = nullptr;
 };
 
+// The explainer comes to what the model (and so the plug-in) does.
+void CheckExplanation(ncdrill::BlockExplainer& explainer, const char* text, std::size_t length,
+                      const ncdrill_model::Outcome& expected) {
+  ncdrill::BlockExplanation explanation;
+  explainer.Explain(text, length, explanation);
+  Check(explanation.result == expected.result, "the explainer's result differs from the model");
+  Check((explanation.trigger != ncdrill::kNoPosition) == expected.drill,
+        "the explainer's drill block differs from the model");
+  if (!expected.drill) return;
+  Check(explainer.table().terminalNumber() == expected.terminal,
+        "the explainer's terminal number differs from the model");
+  const std::vector<ChainRecord>& records = explainer.table().records();
+  Check(records.size() == expected.values.size(), "the explainer's table differs from the model");
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    Check(records[i].value == expected.values[i], "an explainer's value differs from the model");
+  }
+  Check(explanation.handedOver.size() == expected.handed.size(),
+        "the explainer hands over other Selections than the model");
+  for (std::size_t i = 0; i < expected.handed.size(); ++i) {
+    Check(explanation.handedOver[i].slot == expected.handed[i].slot &&
+              explanation.handedOver[i].requested == expected.handed[i].requested,
+          "the explainer hands over other Selections than the model");
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -186,6 +213,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   host.EndCreation();
   Check(interpreter != nullptr, "GetInterpreter returned null with memory to spare");
   Check(interpreter->host == host.table(), "the interpreter does not keep the host's table");
+  ncdrill::BlockExplainer explainer(
+      ncdrill::ReadTableEntries((ncdrill_fuzz::ScratchFolder() + "VONDRIX_4.txt").c_str()));
 
   while (haveBlocks) {
     const std::size_t newline = blocks.find('\n');
@@ -206,6 +235,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         interpreter->InterpretBlock(buffer.get(), static_cast<std::int32_t>(length));
     host.EndBlock();
     Check(result == expected.result, "the block's result differs from the model");
+    CheckExplanation(explainer, buffer.get(), length, expected);
   }
   return 0;
 }

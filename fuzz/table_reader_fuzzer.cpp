@@ -36,12 +36,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   std::size_t lines = 0;
   bool stopped = false;
-  ncdrill::ForEachTableLine(path.c_str(), [&](const ncdrill::TableLine& line) {
-    Check(!stopped, "a line came after an over-long one");
-    Check(line.text.size() <= ncdrill::kMaxTableLine, "a line is longer than the limit");
-    Check(line.lineNumber == ++lines, "line numbers do not count up from 1");
-    stopped = line.overLong;
-  });
+  ncdrill::platform::InputFile file(path);
+  const ncdrill::TableEnd end =
+      ncdrill::ForEachTableLine(file, [&](const ncdrill::TableLine& line) {
+        Check(!stopped, "a line came after an over-long one");
+        Check(line.text.size() <= ncdrill::kMaxTableLine, "a line is longer than the limit");
+        Check(line.text.find(ncdrill::kEndOfText) == std::string_view::npos,
+              "a line holds a Ctrl-Z");
+        Check(line.lineNumber == ++lines, "line numbers do not count up from 1");
+        stopped = line.overLong;
+      });
+  Check(end.kind != ncdrill::TableEnd::kReadError, "a read of the scratch file failed");
+  Check(stopped == (end.kind == ncdrill::TableEnd::kOverLong), "an over-long line must end it");
+  if (end.kind == ncdrill::TableEnd::kEndOfText) {
+    Check(end.line >= lines && end.line <= lines + 1 && end.column >= 1,
+          "the Ctrl-Z is placed on the last line or the one after it");
+  }
 
   ncdrill::DefinitionTable table;
   table.Load(path.c_str());

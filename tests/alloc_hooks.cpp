@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <new>
 
+#include "plugin_host.h"
+
 namespace ncdrill_test {
 namespace {
 std::atomic<std::size_t> allocations{0};
@@ -47,7 +49,25 @@ bool AllocationFailed() { return failed.load(); }
 
 std::size_t LiveAllocations() { return live.load(); }
 
+std::string CountedPluginFile() {
+#if defined(NCDRILL_COUNTED_PLUGIN_FILE)
+  return NCDRILL_COUNTED_PLUGIN_FILE;
+#else
+  return BuiltPluginFile();
+#endif
+}
+
 }  // namespace ncdrill_test
+
+#if defined(_WIN32)
+// Where the counted test build of the DLL sends its allocations
+// (forward_allocations_windows.cpp). They never throw: an exception could
+// not pass from this program's runtime into the DLL's.
+extern "C" __declspec(dllexport) void* ncdrill_test_allocate(std::size_t size) noexcept {
+  return ncdrill_test::Allocate(size);
+}
+extern "C" __declspec(dllexport) void ncdrill_test_free(void* p) noexcept { ncdrill_test::Free(p); }
+#endif
 
 void* operator new(std::size_t size) { return ncdrill_test::AllocateOrThrow(size); }
 void* operator new[](std::size_t size) { return ncdrill_test::AllocateOrThrow(size); }

@@ -5,6 +5,7 @@
 #define NCDRILL_TESTS_ALLOC_HOOKS_H
 
 #include <cstddef>
+#include <string>
 
 namespace ncdrill_test {
 
@@ -20,6 +21,12 @@ bool AllocationFailed();
 
 // Blocks allocated through operator new and not yet deleted.
 std::size_t LiveAllocations();
+
+// The plug-in file whose allocations these hooks see. On Linux the built
+// plug-in, which allocates through the program's operator new. A Windows DLL
+// links its own runtime, so there it is a test build of the plug-in that
+// sends its allocations to the program's hooks.
+std::string CountedPluginFile();
 
 }  // namespace ncdrill_test
 

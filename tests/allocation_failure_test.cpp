@@ -150,7 +150,7 @@ class AllocationFailure : public ::testing::Test {
  protected:
   void SetUp() override {
     folder_.Write("VONDRIX_4.txt", kTable);
-    plugin_ = std::make_unique<LoadedPlugin>(folder_.path());
+    plugin_ = std::make_unique<LoadedPlugin>(folder_.path(), "", CountedPluginFile());
     QuietHost host;
     std::unique_ptr<Interpreter> interpreter(plugin_->Create(&host.table));
     ASSERT_NE(interpreter, nullptr);
@@ -210,12 +210,15 @@ TEST_F(AllocationFailure, GetInterpreterOfARelativelyLoadedPlugin) {
   fs::current_path(folder_.path());
   std::unique_ptr<LoadedPlugin> relative;
   try {
-    relative = std::make_unique<LoadedPlugin>(folder_.path() + "copy/", "./copy/ncdrill.so");
+    relative = std::make_unique<LoadedPlugin>(folder_.path() + AsFolder("copy"),
+                                              AsFolder(".") + AsFolder("copy") + PluginFileName(),
+                                              CountedPluginFile());
   } catch (...) {
     fs::current_path(before);
     throw;
   }
-  fs::copy_file(folder_.path() + "VONDRIX_4.txt", folder_.path() + "copy/VONDRIX_4.txt");
+  fs::copy_file(folder_.path() + "VONDRIX_4.txt",
+                folder_.path() + AsFolder("copy") + "VONDRIX_4.txt");
   ExpectCreationFailsCleanly(*relative, reference_);
   fs::current_path(before);
 }

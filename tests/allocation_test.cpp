@@ -14,7 +14,7 @@ namespace {
 TEST(Allocations, CountingSeesThePlugInsAllocations) {
   TempFolder folder;
   folder.Write("VONDRIX_4.txt", "1 G81\n2\n");
-  LoadedPlugin plugin(folder.path());
+  LoadedPlugin plugin(folder.path(), "", CountedPluginFile());
   HostCallbacks host{};
   const std::size_t before = AllocationCount();
   Interpreter* interpreter = plugin.Create(&host);
@@ -49,7 +49,7 @@ struct CountingHost {
 TEST(Allocations, NoneForBlocksWithoutRequestsAndAtMostOneNodePerSelection) {
   TempFolder folder;
   folder.Write("VONDRIX_4.txt", "1\n2\n5 G52\n");
-  LoadedPlugin plugin(folder.path());
+  LoadedPlugin plugin(folder.path(), "", CountedPluginFile());
   CountingHost host;
   std::unique_ptr<Interpreter> owner(plugin.Create(&host.table));
   Interpreter& interpreter = *owner;
@@ -64,7 +64,7 @@ TEST(Allocations, NoneForBlocksWithoutRequestsAndAtMostOneNodePerSelection) {
 TEST(Allocations, NoneInSteadyStateWithDrillBlocks) {
   TempFolder folder;
   folder.Write("VONDRIX_4.txt", "301\n302\n303\n12\n81 G81\n83 G83\n");
-  LoadedPlugin plugin(folder.path());
+  LoadedPlugin plugin(folder.path(), "", CountedPluginFile());
   CountingHost host;
   std::unique_ptr<Interpreter> interpreter(plugin.Create(&host.table));
   const std::string program[] = {

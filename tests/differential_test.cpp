@@ -2,12 +2,14 @@
 // blocks, and the scanner's candidate searches against each other.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
 #include <ostream>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "interpret/block_explainer.h"
 #include "interpret/block_matcher.h"
 #include "model.h"
 #include "plugin_host.h"
@@ -150,8 +152,8 @@ std::size_t RandomLength(Random& random) {
   }
 }
 
-// Feeds random tables and blocks to the plug-in at `pluginFile` (the built
-// ncdrill.so when empty) and to the model, block by block.
+// Feeds random tables and blocks to the plug-in file `pluginFile` and to the
+// model, block by block.
 void ExpectPluginMatchesThePlainModel(const std::string& pluginFile) {
   std::size_t drillBlocks = 0;
   for (unsigned seed = 1; seed <= 60; ++seed) {
@@ -196,7 +198,9 @@ void ExpectPluginMatchesThePlainModel(const std::string& pluginFile) {
   EXPECT_GT(drillBlocks, 1000u);  // the random programs do reach the trigger
 }
 
-TEST(Differential, PluginMatchesThePlainModel) { ExpectPluginMatchesThePlainModel(""); }
+TEST(Differential, PluginMatchesThePlainModel) {
+  ExpectPluginMatchesThePlainModel(BuiltPluginFile());
+}
 
 // The plug-in built for each NCDRILL_VECTOR_UNIT, as a host gets it.
 class EveryUnit : public ::testing::TestWithParam<ncdrill_units::UnitPlugin> {};
@@ -210,6 +214,41 @@ TEST_P(EveryUnit, PluginMatchesThePlainModel) {
 
 INSTANTIATE_TEST_SUITE_P(Differential, EveryUnit, ::testing::ValuesIn(ncdrill_units::kUnitPlugins),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The explainer runs the plug-in's own parts; on any program it must come
+// to what the loaded plug-in does.
+TEST(Differential, ExplainerComesToWhatThePluginDoes) {
+  for (unsigned seed = 200; seed < 230; ++seed) {
+    Random random(seed);
+    const std::string table = RandomTable(random);
+    Session session(table);
+    ncdrill::BlockExplainer explainer(
+        ncdrill::ReadTableEntries((session.folder().path() + "VONDRIX_4.txt").c_str()));
+    ncdrill::BlockExplanation explanation;
+    for (int n = 0; n < 300; ++n) {
+      const std::string block = RandomBlock(random, RandomLength(random));
+      const std::size_t eventsBefore = session.host().events().size();
+      const bool result = session.Block(block);
+      explainer.Explain(block.data(), block.size(), explanation);
+      SCOPED_TRACE("seed " + std::to_string(seed) + ": " + ::testing::PrintToString(block));
+      ASSERT_EQ(explanation.result, result);
+      const std::vector<Event> events(
+          session.host().events().begin() + static_cast<std::ptrdiff_t>(eventsBefore),
+          session.host().events().end());
+      if (explanation.trigger == ncdrill::kNoPosition) {
+        ASSERT_TRUE(events.empty());
+        continue;
+      }
+      ASSERT_EQ(events.size(), 3u);
+      ASSERT_EQ(events[1].selections, explanation.handedOver);
+      std::vector<std::pair<std::int32_t, float>> chain;
+      for (const ChainRecord* r = explainer.table().firstRecord(); r != nullptr; r = r->next) {
+        chain.emplace_back(r->number, r->value);
+      }
+      ASSERT_EQ(events[0].chain, chain);
+    }
+  }
+}
 
 void ExpectSameFacts(const ncdrill::BlockFacts& a, const ncdrill::BlockFacts& b) {
   EXPECT_EQ(a.length, b.length);
@@ -225,9 +264,11 @@ void ExpectSameFacts(const ncdrill::BlockFacts& a, const ncdrill::BlockFacts& b)
 // with more first bytes than the word scans compare) and blocks.
 TEST(Differential, EveryVectorUnitFindsWhatThePortableScanFinds) {
   using ncdrill::VectorUnit;
+  std::string compared;  // which units this processor let the test run, for the log
   for (const VectorUnit unit :
        {VectorUnit::kSse2, VectorUnit::kAvx2, VectorUnit::kAvx512, VectorUnit::kAvx512Vbmi}) {
     if (!ncdrill::HasVectorUnit(unit)) continue;  // not on this processor
+    compared += " " + std::to_string(static_cast<int>(unit));
     for (unsigned seed = 100; seed < 130; ++seed) {
       Random random(seed);
       TempFolder folder;
@@ -255,6 +296,8 @@ TEST(Differential, EveryVectorUnitFindsWhatThePortableScanFinds) {
       }
     }
   }
+  std::printf("vector units compared with the portable scan (VectorUnit values):%s\n",
+              compared.c_str());
 }
 
 }  // namespace

@@ -245,6 +245,10 @@ TEST(DrillBlock, ReentrantCallsKeepMemoryValidAndTheOuterBlockEmptiesTheList) {
   EXPECT_EQ(LastList(s), (List{{3, 3}}));
 }
 
+// 32-bit mingw unwinds by tables that each module registers with its own
+// copy of the runtime: there a test program's exception cannot even be
+// raised through the DLL's frames (its runtime ends the program first).
+#if !defined(_WIN32) || defined(_WIN64)
 TEST(DrillBlock, AnExceptionFromACallbackEndsAtThatCall) {
   Session s("1 G81\n");
   s.host().OnNext(Event::kRecordChain, [] { throw std::runtime_error("host failure"); });
@@ -265,6 +269,7 @@ TEST(DrillBlock, AnExceptionFromACallbackEndsAtThatCall) {
   EXPECT_NO_THROW(interpreter.reset(plugin.Create(host.table())));
   EXPECT_NE(interpreter, nullptr);
 }
+#endif
 
 TEST(DrillBlock, TwoInterpretersKeepSeparateTablesAndSelections) {
   TempFolder folder;
@@ -293,6 +298,20 @@ TEST(DrillBlock, TheDefaultTableBesideThePluginIsRead) {
   s.Block("T2 M9");
   s.Block("G81");
   EXPECT_EQ(LastChain(s).chain, (Chain{{301, 127.0f}, {302, 0.0f}, {81, 127.0f}, {-81, 0.0f}}));
+}
+
+TEST(DrillBlock, ATableEndsAtItsCtrlZ) {
+  // Editors of DOS descent end a table with a Ctrl-Z: it adds no record 0,
+  // so T7 still finds no slot and the chain holds the file's lines only.
+  Session s("5 G81\r\n9\r\n\x1A");
+  s.Block("T7");
+  s.Block("G81");
+  EXPECT_EQ(LastChain(s).chain, (Chain{{5, 0.0f}, {9, 127.0f}, {-5, 0.0f}}));
+  EXPECT_EQ(LastList(s), (List{{5, 7}}));
+  Session cut("1\r\n4 G81\x1A\r\n2 G82\r\n");
+  cut.Block("T3 G82");
+  cut.Block("G81");
+  EXPECT_EQ(LastChain(cut).chain, (Chain{{1, 0.0f}, {4, 127.0f}, {-4, 0.0f}}));
 }
 
 }  // namespace

@@ -1,9 +1,7 @@
 #include "plugin_host.h"
 
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -15,11 +13,7 @@ namespace ncdrill_test {
 
 std::string BuiltPluginFile() { return NCDRILL_PLUGIN_FILE; }
 
-TempFolder::TempFolder() {
-  std::string pattern = (fs::temp_directory_path() / "ncdrill-test-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern + "/";
-}
+TempFolder::TempFolder() : path_(MakeScratchFolder("ncdrill-test-")) {}
 
 TempFolder::~TempFolder() {
   std::error_code ignored;
@@ -36,18 +30,11 @@ void TempFolder::Write(const std::string& name, std::string_view bytes) const {
 
 LoadedPlugin::LoadedPlugin(const std::string& folder, const std::string& openAs,
                            const std::string& source)
-    : file_(folder + "ncdrill.so") {
-  fs::copy_file(source.empty() ? BuiltPluginFile() : source, file_,
-                fs::copy_options::overwrite_existing);
-  const std::string name = openAs.empty() ? file_ : openAs;
-  handle_ = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (handle_ == nullptr) throw std::runtime_error(std::string("dlopen: ") + dlerror());
-  getInterpreter_ = reinterpret_cast<GetInterpreterFn>(dlsym(handle_, "GetInterpreter"));
+    : file_(folder + PluginFileName()) {
+  fs::copy_file(source, file_, fs::copy_options::overwrite_existing);
+  library_ = std::make_unique<Library>(openAs.empty() ? file_ : openAs);
+  getInterpreter_ = reinterpret_cast<GetInterpreterFn>(library_->Find("GetInterpreter"));
   if (getInterpreter_ == nullptr) throw std::runtime_error("no GetInterpreter");
-}
-
-LoadedPlugin::~LoadedPlugin() {
-  if (handle_ != nullptr) dlclose(handle_);
 }
 
 Interpreter* LoadedPlugin::Create(HostCallbacks* host, const char* definitionFileName,

@@ -1,5 +1,6 @@
-// A host for tests: loads a private copy of the built ncdrill.so from a
-// temporary folder that holds its table file, and records every callback.
+// A host for tests: loads a private copy of the built plug-in (ncdrill.so,
+// ncdrill.dll) from a temporary folder that holds its table file, and
+// records every callback.
 #ifndef NCDRILL_TESTS_PLUGIN_HOST_H
 #define NCDRILL_TESTS_PLUGIN_HOST_H
 
@@ -11,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "host_platform.h"
 #include "ncdrill/ncdrill.h"
 
 namespace ncdrill_test {
@@ -23,7 +25,7 @@ class TempFolder {
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
 
-  const std::string& path() const { return path_; }  // ends with '/'
+  const std::string& path() const { return path_; }  // ends with PathSeparator()
   // Writes `bytes` to `name` inside the folder, making subfolders as needed.
   void Write(const std::string& name, std::string_view bytes) const;
 
@@ -31,32 +33,32 @@ class TempFolder {
   std::string path_;
 };
 
-// ncdrill.so copied into a folder and opened there, as a host opens it. Each
-// copy is a separate file, so each LoadedPlugin gets its own instance.
+// The path of the built plug-in.
+std::string BuiltPluginFile();
+
+// `name` as a folder: followed by the system's separator.
+inline std::string AsFolder(const std::string& name) { return name + PathSeparator(); }
+
+// The plug-in copied into a folder and opened there, as a host opens it.
+// Each copy is a separate file, so each LoadedPlugin gets its own instance.
 class LoadedPlugin {
  public:
-  // Copies the plug-in at `source` (the built ncdrill.so when empty) to
-  // `folder` + "ncdrill.so" and opens it by `openAs` (that full path when
-  // empty).
+  // Copies the plug-in file `source` to `folder` + PluginFileName() and
+  // opens it by `openAs` (that full path when empty).
   explicit LoadedPlugin(const std::string& folder, const std::string& openAs = "",
-                        const std::string& source = "");
-  ~LoadedPlugin();
-  LoadedPlugin(const LoadedPlugin&) = delete;
-  LoadedPlugin& operator=(const LoadedPlugin&) = delete;
+                        const std::string& source = BuiltPluginFile());
 
   Interpreter* Create(HostCallbacks* host, const char* definitionFileName = nullptr,
                       const char* tableFileName = nullptr) const;
-  void* handle() const { return handle_; }
+  // An exported function of the loaded copy, or null.
+  void* Find(const char* name) const { return library_->Find(name); }
   const std::string& file() const { return file_; }
 
  private:
   std::string file_;
-  void* handle_ = nullptr;
+  std::unique_ptr<Library> library_;
   GetInterpreterFn getInterpreter_ = nullptr;
 };
-
-// The path of the built ncdrill.so.
-std::string BuiltPluginFile();
 
 // One callback as the recording host saw it. Chains and lists are copied out
 // during the call, through the layouts the boundary header pins.
@@ -103,9 +105,9 @@ class RecordingHost {
 // only need to feed blocks.
 class Session {
  public:
-  // `pluginFile`: the plug-in to load, the built ncdrill.so when empty.
+  // `pluginFile`: the plug-in file to copy and load.
   explicit Session(std::string_view table, const char* tableFileName = nullptr,
-                   const std::string& pluginFile = "");
+                   const std::string& pluginFile = BuiltPluginFile());
   ~Session();
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;

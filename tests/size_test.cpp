@@ -66,7 +66,7 @@ bool Feed(Interpreter& interpreter, const std::string& block, std::size_t length
 TEST(Size, TableOf100000Lines) {
   TempFolder folder;
   folder.Write("VONDRIX_4.txt", "# large table\n" + NumberedTable(kTableLines));
-  LoadedPlugin plugin(folder.path());
+  LoadedPlugin plugin(folder.path(), "", CountedPluginFile());
   WalkingHost host;
   std::unique_ptr<Interpreter> interpreter(plugin.Create(&host.table));
   ASSERT_NE(interpreter, nullptr);
@@ -95,7 +95,7 @@ TEST(Size, TableOf100000Lines) {
 TEST(Size, BlocksOf1MiBInConstantMemory) {
   TempFolder folder;
   folder.Write("VONDRIX_4.txt", "5 G81\n12\n301\n302\n");
-  LoadedPlugin plugin(folder.path());
+  LoadedPlugin plugin(folder.path(), "", CountedPluginFile());
   WalkingHost host;
   std::unique_ptr<Interpreter> interpreter(plugin.Create(&host.table));
   ASSERT_NE(interpreter, nullptr);

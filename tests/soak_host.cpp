@@ -10,38 +10,20 @@
 // program of requests, masks, units, comments and drill blocks; every drill block is checked.
 // Memory is the process's resident set, taken after the first tenth of the blocks and at the end;
 // the end may exceed it by at most 1 MiB.
-#include <dlfcn.h>
-#include <sys/resource.h>
-#include <unistd.h>
-
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "host_platform.h"
 #include "ncdrill/ncdrill.h"
 
 namespace {
-
-long ResidentKiB() {
-  std::ifstream statm("/proc/self/statm");
-  long pages = 0;
-  long resident = 0;
-  statm >> pages >> resident;
-  return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
-
-// The kernel updates the high-water mark lazily, so the current figure may
-// be above it.
-long PeakResidentKiB() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return std::max(usage.ru_maxrss, ResidentKiB());
-}
 
 struct SoakHost {
   HostCallbacks table{};
@@ -92,9 +74,9 @@ int main(int argc, char** argv) {
   }
 
   namespace fs = std::filesystem;
-  std::string pattern = (fs::temp_directory_path() / "ncdrill-soak-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) return 2;
-  const fs::path folder(pattern);
+  using ncdrill_test::PeakResidentKiB;
+  using ncdrill_test::ResidentKiB;
+  const fs::path folder(ncdrill_test::MakeScratchFolder("ncdrill-soak-"));
   {
     std::ofstream out(folder / "VONDRIX_4.txt");
     out << "# soak table\n";
@@ -105,15 +87,17 @@ int main(int argc, char** argv) {
     }
     out << "81 G81\n";
   }
-  fs::copy_file(NCDRILL_PLUGIN_FILE, folder / "ncdrill.so");
-  void* handle = dlopen((folder / "ncdrill.so").c_str(), RTLD_NOW | RTLD_LOCAL);
-  const auto getInterpreter =
-      handle != nullptr ? reinterpret_cast<GetInterpreterFn>(dlsym(handle, "GetInterpreter"))
-                        : nullptr;
-  if (getInterpreter == nullptr) {
-    std::fprintf(stderr, "cannot load the plug-in\n");
+  std::unique_ptr<ncdrill_test::Library> library;
+  try {
+    fs::copy_file(NCDRILL_PLUGIN_FILE, folder / ncdrill_test::PluginFileName());
+    library =
+        std::make_unique<ncdrill_test::Library>((folder / ncdrill_test::PluginFileName()).string());
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "cannot load the plug-in: %s\n", e.what());
     return 2;
   }
+  const auto getInterpreter = reinterpret_cast<GetInterpreterFn>(library->Find("GetInterpreter"));
+  if (getInterpreter == nullptr) return 2;
 
   const std::string padding(static_cast<std::size_t>(blockBytes) - 24, ' ');
   const std::vector<Step> program = {
@@ -152,7 +136,7 @@ int main(int argc, char** argv) {
   const long residentAtEnd = ResidentKiB();
   const long peak = PeakResidentKiB();
   delete interpreter;
-  dlclose(handle);
+  library.reset();
   std::error_code ignored;
   fs::remove_all(folder, ignored);
 

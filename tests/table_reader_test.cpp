@@ -2,8 +2,10 @@
 // sees the table only through drill blocks, which the trigger tests cover.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "plugin_host.h"
@@ -90,6 +92,80 @@ TEST(TableReader, ALongerLineIsCutTo254AndEndsTheReading) {
   ExpectEntries(Read(line254 + "\rx\n2 B\n"), {{0, line254}});
   // NUL bytes count toward the limit as well.
   ExpectEntries(Read("5 X" + std::string(300, '\0') + "\n2 B\n"), {{5, "X"}});
+}
+
+TEST(TableReader, ACtrlZEndsTheFile) {
+  // The text before it on its line is the last line; a CR right before it
+  // stays in the line, as any CR that is not before a line feed.
+  ExpectEntries(Read("1 A\r\n2 B\x1A\n3 C\n"), {{1, "A"}, {2, "B"}});
+  const std::string ctrlZ(1, kEndOfText);
+  ExpectEntries(Read("1 A\n" + ctrlZ + "7 X\n"), {{1, "A"}});
+  ExpectEntries(Read("1 A\r\x1A\r\n"), {{1, "A\r"}});
+  ExpectEntries(Read(ctrlZ + "1 A\n"), {});
+  // A Ctrl-Z after an over-long line is never reached; one right after 254
+  // characters ends the file like its end, and the line is whole.
+  const std::string line254 = "5 " + std::string(252, 'N');
+  ExpectEntries(Read(line254 + "\x1A"), {{5, line254.substr(2)}});
+}
+
+// Hands out a table in reads of a few bytes, and fails the n-th read.
+class FailingSource final : public platform::ByteSource {
+ public:
+  FailingSource(std::string bytes, int failingRead)
+      : bytes_(std::move(bytes)), fail_(failingRead) {}
+  std::ptrdiff_t Read(char* buffer, std::size_t size) noexcept override {
+    if (++reads_ == fail_) return -1;
+    const std::size_t n = std::min({size, std::size_t{4}, bytes_.size() - at_});
+    std::copy_n(bytes_.data() + at_, n, buffer);
+    at_ += n;
+    return static_cast<std::ptrdiff_t>(n);
+  }
+
+ private:
+  std::string bytes_;
+  int fail_;
+  int reads_ = 0;
+  std::size_t at_ = 0;
+};
+
+TEST(TableReader, AReadFailurePartWayKeepsTheLinesTakenSoFar) {
+  const std::string table = "1 A\n22 B\n333 C\n";  // reads of 4: "1 A\n", "22 B", "\n333", ...
+  FailingSource atOnce(table, 1);
+  EXPECT_TRUE(ReadTableEntries(atOnce).empty());
+  FailingSource second(table, 2);
+  ExpectEntries(ReadTableEntries(second), {{1, "A"}});
+  // A line cut short by the failure is still taken, as far as it was read.
+  FailingSource third(table, 3);
+  ExpectEntries(ReadTableEntries(third), {{1, "A"}, {22, "B"}});
+  FailingSource fourth(table, 4);
+  ExpectEntries(ReadTableEntries(fourth), {{1, "A"}, {22, "B"}, {333, ""}});
+  FailingSource never(table, 0);
+  ExpectEntries(ReadTableEntries(never), {{1, "A"}, {22, "B"}, {333, "C"}});
+
+  FailingSource loaded(table, 3);
+  DefinitionTable partial;
+  partial.Load(loaded);
+  ASSERT_EQ(partial.records().size(), 2u);
+  EXPECT_EQ(partial.records()[1].next, &partial.terminalRecord());
+}
+
+TEST(TableReader, TellsWhyTheReadingEnded) {
+  const auto endOf = [](std::string bytes, int failingRead = 0) {
+    FailingSource source(std::move(bytes), failingRead);
+    return ForEachTableLine(source, [](const TableLine&) {});
+  };
+  EXPECT_EQ(endOf("1 A\n").kind, TableEnd::kEndOfFile);
+  EXPECT_EQ(endOf("1 A\n2 B\n", 2).kind, TableEnd::kReadError);
+  const TableEnd overLong = endOf("1 A\n" + std::string(300, 'x') + "\n");
+  EXPECT_EQ(overLong.kind, TableEnd::kOverLong);
+  EXPECT_EQ(overLong.line, 2u);
+  const TableEnd ctrlZ = endOf("1 A\n# c\n\n2 B\r\x1A");
+  EXPECT_EQ(ctrlZ.kind, TableEnd::kEndOfText);
+  EXPECT_EQ(ctrlZ.line, 4u);
+  EXPECT_EQ(ctrlZ.column, 5u);
+  const TableEnd ownLine = endOf("1 A\r\n\x1A");
+  EXPECT_EQ(ownLine.line, 2u);
+  EXPECT_EQ(ownLine.column, 1u);
 }
 
 TEST(TableReader, NumbersSaturateAtTheInt32Range) {

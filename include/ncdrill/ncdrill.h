@@ -1,20 +1,24 @@
 // ncdrill: the public boundary between a host application and the ncdrill
-// plug-in (ncdrill.so).
+// plug-in (ncdrill.so on Linux, ncdrill.dll on Windows).
 //
-// A host loads ncdrill.so with dlopen, looks up GetInterpreter with dlsym and
-// calls it with its callback table. The interpreter it receives is fed with
-// the part program one block at a time through InterpretBlock; when a block
-// names one of the definition table's triggers the interpreter hands the host
-// a drill block through the callback table: the record chain, the list of
-// tool requests and an end-of-block call.
+// A host loads the plug-in (dlopen or LoadLibrary), looks up GetInterpreter
+// by name (dlsym or GetProcAddress) and calls it with its callback table.
+// The interpreter it receives is fed with the part program one block at a
+// time through InterpretBlock; when a block names one of the definition
+// table's triggers the interpreter hands the host a drill block through the
+// callback table: the record chain, the list of tool requests and an
+// end-of-block call.
 //
 // Every type the host and the plug-in exchange is declared here, and every
-// layout is pinned by static_assert for the two builds we ship: x86-64 and
-// i386 (Linux, System V ABI). Hosts are compiled against these layouts; they
+// layout is pinned by static_assert for the builds we ship: x86-64 and i386
+// on Linux (System V ABI), and 64-bit and 32-bit Windows, where hosts are
+// built with the Microsoft C++ compiler and the 32-bit layouts are those of
+// the original 32-bit plug-in. Hosts are compiled against these layouts; they
 // never change.
 //
 // This header is self-contained C++17 and needs nothing beyond the standard
-// library's <cstddef> and <cstdint>.
+// library's <cstddef> and <cstdint>. The same header serves hosts built with
+// g++, clang and the Microsoft compiler.
 
 #ifndef NCDRILL_NCDRILL_H
 #define NCDRILL_NCDRILL_H
@@ -22,10 +26,21 @@
 #include <cstddef>
 #include <cstdint>
 
-#if defined(NCDRILL_BUILDING_PLUGIN)
+#if defined(NCDRILL_BUILDING_PLUGIN) && defined(_WIN32)
+#define NCDRILL_EXPORT __declspec(dllexport)
+#elif defined(NCDRILL_BUILDING_PLUGIN)
 #define NCDRILL_EXPORT __attribute__((visibility("default")))
 #else
 #define NCDRILL_EXPORT
+#endif
+
+// The calling convention of GetInterpreter and of every callback: cdecl on
+// 32-bit Windows (the caller removes the arguments), whatever a host's
+// compiler defaults to; the platform's only convention elsewhere.
+#if defined(_WIN32) && !defined(_WIN64)
+#define NCDRILL_CDECL __cdecl
+#else
+#define NCDRILL_CDECL
 #endif
 
 // ---------------------------------------------------------------------------
@@ -101,22 +116,24 @@ extern "C" {
 // anything. They run on the thread that called into the plug-in.
 
 // Ends a drill block. The Selections are removed after it returns.
-typedef void (*EndBlockFn)(void* context);
+typedef void(NCDRILL_CDECL* EndBlockFn)(void* context);
 
 // Starts a drill block. `first` is the first table record (the terminal
 // record when the table is empty); see ChainRecord for its lifetime.
-typedef void (*PutRecordChainFn)(void* context, const ChainRecord* first);
+typedef void(NCDRILL_CDECL* PutRecordChainFn)(void* context, const ChainRecord* first);
 
-// Hands over the full path of the definition file: the folder of ncdrill.so
-// followed by the definition file name. Called once, during GetInterpreter,
-// before it returns. `path` is valid during the call only. The plug-in never
+// Hands over the full path of the definition file: the folder of the plug-in
+// followed by the definition file name (on Windows in the process's ANSI
+// code page, as GetModuleFileNameA spells the folder). Called once, during
+// GetInterpreter, before it returns. `path` is valid during the call only. The plug-in never
 // opens that file nor checks that it exists.
-typedef void (*PutDefinitionPathFn)(void* context, const char* path);
+typedef void(NCDRILL_CDECL* PutDefinitionPathFn)(void* context, const char* path);
 
 // Hands over the tool requests of a drill block, with the label
 // "Drill block". `label` and `list` are valid during the call; the nodes
 // until endBlock returns.
-typedef void (*PutLabelledListFn)(void* context, const char* label, const SelectionList* list);
+typedef void(NCDRILL_CDECL* PutLabelledListFn)(void* context, const char* label,
+                                               const SelectionList* list);
 }
 
 // The host's table of pointer-sized slots. The plug-in reads context and the
@@ -147,27 +164,78 @@ struct HostCallbacks {
 // allocator). Calls on one interpreter come from one thread at a time;
 // different interpreters share nothing.
 //
-// Object layout (Itanium C++ ABI, as g++ and clang build it): the virtual
-// table pointer, then `host`. Virtual table: the destructor's two entries,
-// then InterpretBlock.
+// Object layout: the virtual table pointer, then `host`. On Linux (Itanium
+// C++ ABI, as g++ and clang build it) the virtual table holds the
+// destructor's two entries, then InterpretBlock. On Windows it is the
+// Microsoft compiler's: two entries, the scalar deleting destructor (what
+// `delete p` and an explicit `p->~Interpreter()` call) and InterpretBlock,
+// both thiscall in 32-bit builds.
+//
+// InterpretBlock interprets one block of the part program: `length`
+// characters at `text`, which need not end with a NUL; a NUL among them ends
+// the block early, and nothing past `length` is read. A null `text` or a
+// negative `length` is taken as an empty block.
+//
+// It returns true when the block carried an accepted tool request (T-word)
+// or contained "G52". When the block names one of the table's triggers, the
+// callbacks putRecordChain, putLabelledList and endBlock run, in that order,
+// before the call returns. A callback may call InterpretBlock on the same
+// interpreter again; it must not destroy the interpreter.
+//
+// No exception leaves the call: the plug-in throws none of its own, and one
+// thrown by a host callback (which should not throw: the callbacks are C
+// functions) ends at that callback's call.
+#if defined(_WIN32) && !defined(_MSC_VER) && !defined(NCDRILL_BUILDING_PLUGIN)
+// A host built for Windows by g++ or clang for mingw: such a compiler would
+// lay out a virtual destructor in two slots, as on Linux, and call the wrong
+// ones. Here the object is seen as it is: the Microsoft compiler's virtual
+// table, called through its two slots. `delete p` destroys the interpreter
+// and returns its memory to the plug-in; so does an explicit
+// `p->~Interpreter()`, which must not be followed by a delete.
+class Interpreter {
+#if defined(__i386__)
+// The slots take `this` as the Microsoft compiler passes it (in ECX); g++
+// calls the attribute on a plain function an extension, which it is.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wattributes"
+#define NCDRILL_THISCALL __attribute__((thiscall))
+#else
+#define NCDRILL_THISCALL
+#endif
+  // The Microsoft compiler's virtual table of Interpreter.
+  struct VirtualTable {
+    // Bit 0 of `flags`: also free the memory. Returns the object's address.
+    void*(NCDRILL_THISCALL* scalarDeletingDestructor)(Interpreter* self, unsigned int flags);
+    bool(NCDRILL_THISCALL* interpretBlock)(Interpreter* self, const char* text,
+                                           std::int32_t length);
+  };
+#undef NCDRILL_THISCALL
+#if defined(__i386__)
+#pragma GCC diagnostic pop
+#endif
+  const VirtualTable* virtualTable_;
+
+ public:
+  bool InterpretBlock(const char* text, std::int32_t length) {
+    return virtualTable_->interpretBlock(this, text, length);
+  }
+
+  // The host's callback table, as passed to GetInterpreter. Not owned.
+  HostCallbacks* host;
+
+  ~Interpreter() { virtualTable_->scalarDeletingDestructor(this, 1); }
+  // The destructor gave the memory back to the plug-in's allocator.
+  static void operator delete(void*) noexcept {}
+
+  Interpreter() = delete;
+  Interpreter(const Interpreter&) = delete;
+  Interpreter& operator=(const Interpreter&) = delete;
+};
+#else
 class Interpreter {
  public:
   virtual ~Interpreter() = default;
 
-  // Interprets one block of the part program: `length` characters at `text`,
-  // which need not end with a NUL; a NUL among them ends the block early, and
-  // nothing past `length` is read. A null `text` or a negative `length` is
-  // taken as an empty block.
-  //
-  // Returns true when the block carried an accepted tool request (T-word) or
-  // contained "G52". When the block names one of the table's triggers, the
-  // callbacks putRecordChain, putLabelledList and endBlock run, in that
-  // order, before the call returns. A callback may call InterpretBlock on the
-  // same interpreter again; it must not destroy the interpreter.
-  //
-  // No exception leaves this call: the plug-in throws none of its own, and
-  // one thrown by a host callback (which should not throw: the callbacks are
-  // C functions) ends at that callback's call.
   virtual bool InterpretBlock(const char* text, std::int32_t length) = 0;
 
   // The host's callback table, as passed to GetInterpreter. Not owned.
@@ -179,6 +247,7 @@ class Interpreter {
  protected:
   explicit Interpreter(HostCallbacks* callbacks) noexcept : host(callbacks) {}
 };
+#endif
 
 extern "C" {
 // Creates an interpreter.
@@ -187,29 +256,39 @@ extern "C" {
 //   lifetime. putDefinitionPath is called before this function returns.
 // definitionFileName, tableFileName: names of the definition file and the
 //   definition table file, appended as they stand to the folder that holds
-//   ncdrill.so. Null or empty selects "VONDRIX_4.xml" and "VONDRIX_4.txt".
-//   Read during the call only.
+//   the plug-in's file. Null or empty selects "VONDRIX_4.xml" and
+//   "VONDRIX_4.txt". On Windows they are text in the process's ANSI code
+//   page. Read during the call only.
 //
 // Returns a new interpreter, or null when memory ran out (then nothing the
 // call took is kept). A missing or unreadable table file gives an interpreter
 // with an empty table, which never delivers a drill block. Safe to call from
 // several threads at once.
-NCDRILL_EXPORT Interpreter* GetInterpreter(HostCallbacks* host, const char* definitionFileName,
-                                           const char* tableFileName);
+NCDRILL_EXPORT Interpreter* NCDRILL_CDECL GetInterpreter(HostCallbacks* host,
+                                                         const char* definitionFileName,
+                                                         const char* tableFileName);
 
-// The type to cast dlsym(handle, "GetInterpreter") to.
-typedef Interpreter* (*GetInterpreterFn)(HostCallbacks* host, const char* definitionFileName,
-                                         const char* tableFileName);
+// The type to cast dlsym(handle, "GetInterpreter") or
+// GetProcAddress(module, "GetInterpreter") to.
+typedef Interpreter*(NCDRILL_CDECL* GetInterpreterFn)(HostCallbacks* host,
+                                                      const char* definitionFileName,
+                                                      const char* tableFileName);
 }
 
 // ---------------------------------------------------------------------------
 // Pinned layouts
 // ---------------------------------------------------------------------------
 
-#if defined(__x86_64__) || defined(__i386__)
+#if defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86)
 namespace ncdrill_layout {
 constexpr std::size_t kWord = sizeof(void*);
+#if defined(_WIN64)
+static_assert(kWord == 8 && sizeof(long) == 4, "LLP64 expected");
+#elif defined(_WIN32)
+static_assert(kWord == 4 && sizeof(long) == 4, "ILP32 expected");
+#else
 static_assert(kWord == (sizeof(long) == 8 ? 8u : 4u), "LP64 or ILP32 expected");
+#endif
 static_assert(sizeof(bool) == 1, "bool is one byte");
 static_assert(sizeof(float) == 4, "float is 32-bit IEEE");
 

@@ -16,12 +16,6 @@ constexpr unsigned kBuckets = 8;
 constexpr unsigned char kCodeLeads[] = {'G', 'M'};
 constexpr unsigned char kCodeSeconds[] = {'2', '5', '9'};
 
-// Characters that make a name the start of a longer number or word, such as
-// "G81" inside "G81.5" or "G8" inside "G81".
-bool ContinuesNumber(unsigned char c) noexcept {
-  return c == '.' || c == ',' || c == '-' || c == '+' || (c >= '0' && c <= '9');
-}
-
 std::uint64_t EdgeKey(std::uint32_t from, unsigned char byte) noexcept {
   return ((static_cast<std::uint64_t>(from) << 8) | byte) + 1;
 }

@@ -14,6 +14,13 @@
 
 namespace ncdrill {
 
+// Characters that make a name the start of a longer number or word, such as
+// "G81" inside "G81.5" or "G8" inside "G81": a name followed by one does not
+// trigger.
+inline bool ContinuesNumber(unsigned char c) noexcept {
+  return c == '.' || c == ',' || c == '-' || c == '+' || (c >= '0' && c <= '9');
+}
+
 class BlockMatcher {
  public:
   // The names of `entries`; empty names never trigger. Throws std::bad_alloc.

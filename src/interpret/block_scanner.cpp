@@ -43,19 +43,6 @@ std::int32_t LeadingNumber(std::string_view digits) noexcept {
   return static_cast<std::int32_t>(x);
 }
 
-// The value after the block's first "T", when the T-word is accepted: a
-// digit follows it and no "(" comes before it.
-bool AcceptedToolWord(std::string_view block, const BlockFacts& facts,
-                      std::int32_t& value) noexcept {
-  const std::size_t t = facts.firstT;
-  if (t == BlockFacts::kNone || facts.parenBeforeT || t + 1 >= block.size() ||
-      !IsDigit(block[t + 1])) {
-    return false;
-  }
-  value = LeadingNumber(block.substr(t + 1));
-  return true;
-}
-
 void AppendRequests(std::int32_t value, bool isMask, const DefinitionTable& table,
                     SelectionStore& selections) noexcept {
   if (!isMask) {
@@ -67,17 +54,38 @@ void AppendRequests(std::int32_t value, bool isMask, const DefinitionTable& tabl
   selections.AppendEachBit(bits, table.maskSelections(), table.maskRanks());
 }
 
-// G20 selects inch and G21 metric, when the character after them is not a
-// digit (the end of the block is not a digit).
 bool UnitsAfter(std::string_view block, std::size_t g2, bool unitsInch) noexcept {
-  if (g2 == BlockFacts::kNone || g2 + 2 >= block.size()) return unitsInch;
-  const char c1 = block[g2 + 2];
-  const bool c2IsDigit = g2 + 3 < block.size() && IsDigit(block[g2 + 3]);
-  if ((c1 != '0' && c1 != '1') || c2IsDigit) return unitsInch;
-  return c1 == '0';
+  switch (UnitCodeAt(block, g2)) {
+    case UnitCode::kInch:
+      return true;
+    case UnitCode::kMetric:
+      return false;
+    case UnitCode::kNone:
+      break;
+  }
+  return unitsInch;
 }
 
 }  // namespace
+
+bool AcceptedToolWord(std::string_view block, const BlockFacts& facts,
+                      std::int32_t& value) noexcept {
+  const std::size_t t = facts.firstT;
+  if (t == BlockFacts::kNone || facts.parenBeforeT || t + 1 >= block.size() ||
+      !IsDigit(block[t + 1])) {
+    return false;
+  }
+  value = LeadingNumber(block.substr(t + 1));
+  return true;
+}
+
+UnitCode UnitCodeAt(std::string_view block, std::size_t g2) noexcept {
+  if (g2 == BlockFacts::kNone || g2 + 2 >= block.size()) return UnitCode::kNone;
+  const char c1 = block[g2 + 2];
+  const bool c2IsDigit = g2 + 3 < block.size() && IsDigit(block[g2 + 3]);
+  if ((c1 != '0' && c1 != '1') || c2IsDigit) return UnitCode::kNone;
+  return c1 == '0' ? UnitCode::kInch : UnitCode::kMetric;
+}
 
 std::string_view HostBlock(const char* text, std::int32_t length) noexcept {
   if (text == nullptr || length <= 0) return {};

@@ -15,6 +15,17 @@ namespace ncdrill {
 // null text or a negative length gives an empty block.
 std::string_view HostBlock(const char* text, std::int32_t length) noexcept;
 
+// Whether the block's first "T" makes a tool request: a digit follows it
+// and no "(" comes before it. Sets `value` to the digits after it, read as
+// a 32-bit atol that clamps.
+bool AcceptedToolWord(std::string_view block, const BlockFacts& facts,
+                      std::int32_t& value) noexcept;
+
+// What the "G2" at `g2` selects: G20 inch and G21 metric, when the
+// character after them is not a digit (the end of the block is not a digit).
+enum class UnitCode { kNone, kInch, kMetric };
+UnitCode UnitCodeAt(std::string_view block, std::size_t g2) noexcept;
+
 // Scans one block, whose text before its first NUL is `block` and whose
 // facts the matcher found: appends the Selections of its tool request (a
 // single request, or an "M9" mask over 301 to 314) resolved against

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "plugin/host_calls.h"
+#include "interpret/host_calls.h"
 
 namespace ncdrill {
 namespace {

@@ -1,12 +1,13 @@
 #include "plugin/drill_interpreter.h"
 
+#include <exception>
 #include <string_view>
 
 #include "interpret/block_scanner.h"
 #include "interpret/drill_trigger.h"
 
-#include "plugin/host_calls.h"
-#include "plugin/library_folder.h"
+#include "interpret/host_calls.h"
+#include "platform/input_file.h"
 
 namespace ncdrill {
 namespace {
@@ -20,16 +21,26 @@ const char* NameOrDefault(const char* name, const char* fallback) noexcept {
 void DrillInterpreter::SetUp(const char* definitionFileName, const char* tableFileName) {
   definitionFileName_ = NameOrDefault(definitionFileName, kDefaultDefinitionFileName);
   tableFileName_ = NameOrDefault(tableFileName, kDefaultTableFileName);
-  folder_ = LibraryFolder();
+  folder_ = platform::FindModuleFolder();
   // Names are appended as they stand, even absolute ones.
   {
-    const std::string definitionPath = folder_ + definitionFileName_;
+    const std::string definitionPath = folder_.text + definitionFileName_;
     CallPutDefinitionPath(host, definitionPath.c_str());
   }
-  const std::string tablePath = folder_ + tableFileName_;
-  table_.Load(tablePath.c_str());
+  platform::InputFile tableFile(folder_.native + platform::NativePathFrom8Bit(tableFileName_));
+  table_.Load(tableFile);
   matcher_.Build(table_.entries());
   selections_.Reserve();
+}
+
+bool DrillInterpreter::TrySetUp(const char* definitionFileName,
+                                const char* tableFileName) noexcept {
+  try {
+    SetUp(definitionFileName, tableFileName);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
 }
 
 bool DrillInterpreter::InterpretBlock(const char* text, std::int32_t length) {

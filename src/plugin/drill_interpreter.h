@@ -8,6 +8,7 @@
 #include "interpret/block_matcher.h"
 #include "interpret/selection_store.h"
 #include "ncdrill/ncdrill.h"
+#include "platform/module_folder.h"
 #include "table/definition_table.h"
 
 namespace ncdrill {
@@ -25,6 +26,9 @@ class DrillInterpreter final : public Interpreter {
   // table. Throws std::bad_alloc when memory runs out, and passes on what
   // the host's putDefinitionPath throws.
   void SetUp(const char* definitionFileName, const char* tableFileName);
+  // SetUp for GetInterpreter, which hands out no half-made interpreter:
+  // false when memory ran out.
+  bool TrySetUp(const char* definitionFileName, const char* tableFileName) noexcept;
 
   bool InterpretBlock(const char* text, std::int32_t length) override;
 
@@ -33,7 +37,7 @@ class DrillInterpreter final : public Interpreter {
   SelectionStore selections_;
   DefinitionTable table_;
   BlockMatcher matcher_;
-  std::string folder_;
+  platform::ModuleFolder folder_;
   std::string definitionFileName_;
   std::string tableFileName_;
 };

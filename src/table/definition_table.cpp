@@ -1,10 +1,6 @@
 #include "table/definition_table.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <limits>
 #include <utility>
@@ -66,55 +62,57 @@ LineKind ClassifyLine(std::string_view line) noexcept {
   return LineKind::kTaken;
 }
 
-TableLineReader::TableLineReader(const char* path) noexcept {
-  if (path != nullptr) fd_ = ::open(path, O_RDONLY | O_CLOEXEC);
-}
-
-TableLineReader::~TableLineReader() {
-  if (fd_ >= 0) ::close(fd_);
+void TableLineReader::Stop(TableEnd::Kind kind, std::size_t line, std::size_t column) noexcept {
+  done_ = true;
+  end_ = TableEnd{kind, line, column};
 }
 
 void TableLineReader::Fill() noexcept {
   pos_ = 0;
-  end_ = 0;
-  for (;;) {
-    const ssize_t got = ::read(fd_, buffer_, sizeof buffer_);
-    if (got > 0) {
-      end_ = static_cast<std::size_t>(got);
-      return;
-    }
-    if (got < 0 && errno == EINTR) continue;
-    done_ = true;  // end of file or a read error: keep what was taken
-    return;
+  filled_ = 0;
+  const std::ptrdiff_t got = source_.Read(buffer_, sizeof buffer_);
+  if (got > 0) {
+    filled_ = static_cast<std::size_t>(got);
+  } else {
+    // The end, or a failed read: the lines taken so far stay.
+    Stop(got == 0 ? TableEnd::kEndOfFile : TableEnd::kReadError, 0, 0);
   }
 }
 
 int TableLineReader::Peek() noexcept {
-  if (pos_ == end_) {
-    if (done_ || fd_ < 0) return -1;
+  if (done_) return -1;
+  if (pos_ == filled_) {
     Fill();
-    if (pos_ == end_) return -1;
+    if (done_) return -1;
+  }
+  if (buffer_[pos_] == kEndOfText) {
+    Stop(TableEnd::kEndOfText, lineNumber_ + 1, lineBytes_ + 1);
+    return -1;
   }
   return static_cast<unsigned char>(buffer_[pos_]);
 }
 
+void TableLineReader::Advance() noexcept {
+  ++pos_;
+  ++lineBytes_;
+}
+
 bool TableLineReader::Next(TableLine& line) noexcept {
-  if (fd_ < 0) return false;
   std::size_t length = 0;
   bool overLong = false;
   bool sawAnything = false;
+  lineBytes_ = 0;
   for (;;) {
-    int c = Peek();
+    const int c = Peek();
     if (c < 0) break;
     sawAnything = true;
-    ++pos_;
+    Advance();
     if (c == '\n') break;
-    if (c == '\r') {
-      // A carriage return is part of the line end only right before a line feed.
-      if (Peek() == '\n') {
-        ++pos_;
-        break;
-      }
+    // A carriage return is part of the line end only right before a line
+    // feed; before a Ctrl-Z it stays in the line.
+    if (c == '\r' && Peek() == '\n') {
+      Advance();
+      break;
     }
     if (length == kMaxTableLine) {
       overLong = true;
@@ -122,31 +120,28 @@ bool TableLineReader::Next(TableLine& line) noexcept {
     }
     line_[length++] = static_cast<char>(c);
   }
-  if (!sawAnything) {
-    done_ = true;
-    pos_ = end_;
-    return false;
-  }
-  if (overLong) {
-    // Like a failed getline: the cut line is taken, nothing after it is read.
-    ::close(fd_);
-    fd_ = -1;
-  }
+  if (!sawAnything) return false;
+  ++lineNumber_;
+  // Like a failed getline: the cut line is taken, nothing after it is read.
+  if (overLong) Stop(TableEnd::kOverLong, lineNumber_, 0);
   line.text = std::string_view(line_, length);
-  line.lineNumber = ++lineNumber_;
+  line.lineNumber = lineNumber_;
   line.overLong = overLong;
   return true;
 }
 
-std::vector<TableEntry> ReadTableEntries(const char* path) {
+std::vector<TableEntry> ReadTableEntries(platform::ByteSource& source) {
   std::vector<TableEntry> entries;
-  ForEachTableLine(path, [&entries](const TableLine& line) {
-    if (ClassifyLine(line.text) != LineKind::kTaken) return;
-    const std::string_view text = TextBeforeNul(line.text);
-    const std::string_view name = ParseLineName(text);
-    entries.push_back(TableEntry{std::string(name), ParseLineNumber(text)});
+  ForEachTableEntry(source, [&entries](TableEntry&& entry, const TableLine&) {
+    entries.push_back(std::move(entry));
   });
   return entries;
+}
+
+std::vector<TableEntry> ReadTableEntries(const char* path) {
+  if (path == nullptr) return {};
+  platform::InputFile file(platform::NativePathFrom8Bit(path));
+  return ReadTableEntries(file);
 }
 
 NumberIndex::NumberIndex(const std::vector<TableEntry>& entries) {
@@ -173,7 +168,14 @@ std::size_t NumberIndex::RankOf(std::int32_t number) const noexcept {
 }
 
 void DefinitionTable::Load(const char* path) {
-  std::vector<TableEntry> entries = ReadTableEntries(path);
+  if (path == nullptr) return;
+  platform::InputFile file(platform::NativePathFrom8Bit(path));
+  Load(file);
+}
+
+void DefinitionTable::Load(platform::ByteSource& source) { Adopt(ReadTableEntries(source)); }
+
+void DefinitionTable::Adopt(std::vector<TableEntry> entries) {
   NumberIndex index(entries);
   std::vector<ChainRecord> records(entries.size(), ChainRecord{0, 0.0f, nullptr});
   // One rank more for "no record", which has none.

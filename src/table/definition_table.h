@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ncdrill/ncdrill.h"
+#include "platform/input_file.h"
 
 namespace ncdrill {
 
@@ -53,17 +54,47 @@ LineKind ClassifyLine(std::string_view line) noexcept;
 // The part of a line before its first NUL byte.
 std::string_view TextBeforeNul(std::string_view line) noexcept;
 
-// Reads the file at `path` line by line and calls `onLine(const TableLine&)`
-// for each line, until the end of the file, a read error or an over-long
-// line. Returns false only when the file could not be opened. Lines are
-// never kept: memory does not grow with the file. Exceptions thrown by
-// `onLine` propagate.
-template <typename OnLine>
-bool ForEachTableLine(const char* path, OnLine&& onLine);
+// The end-of-text byte (Ctrl-Z). Editors of DOS descent end text files
+// with it, and a text stream on those systems ends there, so the table
+// ends at its first Ctrl-Z on every system: the text before it on its line
+// is the last line, and nothing after it is read.
+constexpr char kEndOfText = '\x1A';
 
-// Reads the table file at `path` into its entries, in file order. A file
-// that cannot be opened gives no entries; a read error keeps the entries
-// taken so far. Throws std::bad_alloc when memory runs out.
+// Why the reading of a table stopped.
+struct TableEnd {
+  enum Kind {
+    kEndOfFile,  // every line was read
+    kReadError,  // a read failed (or the file could not be opened): the lines before it count
+    kOverLong,   // a line was longer than kMaxTableLine: it is the last line taken, cut
+    kEndOfText,  // a Ctrl-Z ended the file
+  };
+  Kind kind = kEndOfFile;
+  // For kOverLong and kEndOfText: the 1-based line, and for kEndOfText the
+  // 1-based column of the Ctrl-Z in it (its line may hold nothing else, and
+  // then gives no TableLine).
+  std::size_t line = 0;
+  std::size_t column = 0;
+};
+
+// Reads `source` line by line and calls `onLine(const TableLine&)` for each
+// line, until the end of the file, a read error, an over-long line or a
+// Ctrl-Z. Lines are never kept: memory does not grow with the file.
+// Exceptions thrown by `onLine` propagate.
+template <typename OnLine>
+TableEnd ForEachTableLine(platform::ByteSource& source, OnLine&& onLine);
+
+// Calls `onEntry(TableEntry&&, const TableLine&)` for each taken line of
+// `source`, in file order, and tells why the reading stopped. Exceptions
+// thrown by `onEntry` propagate.
+template <typename OnEntry>
+TableEnd ForEachTableEntry(platform::ByteSource& source, OnEntry&& onEntry);
+
+// Reads the table in `source` into its entries, in file order. A source
+// that fails at once gives no entries; a read error keeps the entries taken
+// so far. Throws std::bad_alloc when memory runs out.
+std::vector<TableEntry> ReadTableEntries(platform::ByteSource& source);
+// The same for the file at `path` (8-bit text); a file that cannot be
+// opened gives no entries.
 std::vector<TableEntry> ReadTableEntries(const char* path);
 
 // The table's numbers, sorted once so that a request is resolved without
@@ -114,13 +145,20 @@ class DefinitionTable {
   DefinitionTable(const DefinitionTable&) = delete;
   DefinitionTable& operator=(const DefinitionTable&) = delete;
 
-  // Reads the file at `path` and links the chain. Call once. Throws
-  // std::bad_alloc when memory runs out; the table is then left empty.
+  // Reads the table in `source` (or the file at `path`, 8-bit text) and
+  // links the chain. Call once. Throws std::bad_alloc when memory runs out;
+  // the table is then left empty.
+  void Load(platform::ByteSource& source);
   void Load(const char* path);
+
+  // Builds the table from entries read before, in file order. Call once.
+  // Throws std::bad_alloc when memory runs out; the table is then left empty.
+  void Adopt(std::vector<TableEntry> entries);
 
   const std::vector<TableEntry>& entries() const noexcept { return entries_; }
   const std::vector<ChainRecord>& records() const noexcept { return records_; }
   ChainRecord& terminalRecord() noexcept { return terminalRecord_; }
+  std::int32_t terminalNumber() const noexcept { return terminalRecord_.number; }
   // Where the host starts walking the chain: the first record, or the
   // terminal record when the table is empty.
   const ChainRecord* firstRecord() const noexcept {
@@ -196,40 +234,51 @@ class DefinitionTable {
 
 // --- implementation detail of ForEachTableLine ---
 
-// Buffered reader of a file descriptor that splits it into lines with the
+// Buffered reader of a byte source that splits it into lines with the
 // rules of the table file.
 class TableLineReader {
  public:
-  explicit TableLineReader(const char* path) noexcept;
-  ~TableLineReader();
+  explicit TableLineReader(platform::ByteSource& source) noexcept : source_(source) {}
   TableLineReader(const TableLineReader&) = delete;
   TableLineReader& operator=(const TableLineReader&) = delete;
 
-  bool IsOpen() const noexcept { return fd_ >= 0; }
-  // The next line, or false at the end of the file, after a read error or
-  // after an over-long line.
+  // The next line, or false at the end of the file, after a read error, an
+  // over-long line or a Ctrl-Z; end() then tells which.
   bool Next(TableLine& line) noexcept;
+  const TableEnd& end() const noexcept { return end_; }
 
  private:
-  int Peek() noexcept;  // next byte, or -1 at end or error
+  int Peek() noexcept;  // next byte, or -1 where the input ends
+  void Advance() noexcept;
   void Fill() noexcept;
+  void Stop(TableEnd::Kind kind, std::size_t line, std::size_t column) noexcept;
 
-  int fd_ = -1;
+  platform::ByteSource& source_;
   bool done_ = false;
+  TableEnd end_;
   std::size_t lineNumber_ = 0;
   std::size_t pos_ = 0;
-  std::size_t end_ = 0;
+  std::size_t filled_ = 0;
+  std::size_t lineBytes_ = 0;  // bytes of the line being read, line end included
   char line_[kMaxTableLine + 1] = {};
   char buffer_[16384] = {};
 };
 
 template <typename OnLine>
-bool ForEachTableLine(const char* path, OnLine&& onLine) {
-  TableLineReader reader(path);
-  if (!reader.IsOpen()) return false;
+TableEnd ForEachTableLine(platform::ByteSource& source, OnLine&& onLine) {
+  TableLineReader reader(source);
   TableLine line{};
   while (reader.Next(line)) onLine(static_cast<const TableLine&>(line));
-  return true;
+  return reader.end();
+}
+
+template <typename OnEntry>
+TableEnd ForEachTableEntry(platform::ByteSource& source, OnEntry&& onEntry) {
+  return ForEachTableLine(source, [&onEntry](const TableLine& line) {
+    if (ClassifyLine(line.text) != LineKind::kTaken) return;
+    const std::string_view text = TextBeforeNul(line.text);
+    onEntry(TableEntry{std::string(ParseLineName(text)), ParseLineNumber(text)}, line);
+  });
 }
 
 }  // namespace ncdrill

@@ -2,6 +2,8 @@
 // programs and tables, and on every kind of bad input.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -9,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "json_reader.h"
 #include "plugin_host.h"
 #include "tool_runner.h"
 
@@ -17,6 +18,7 @@ namespace ncdrill_test {
 namespace {
 
 namespace fs = std::filesystem;
+using Json = nlohmann::json;
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -36,17 +38,19 @@ std::string Normalized(std::string text) {
   return std::regex_replace(text, kTiming, "<seconds> s, <rate> blocks/s");
 }
 
+// Each line parsed on its own, strictly (valid UTF-8 included), as a
+// script reads it.
 std::vector<Json> JsonLines(const std::string& out) {
   std::vector<Json> events;
   std::istringstream lines(out);
-  for (std::string line; std::getline(lines, line);) events.push_back(ParseJson(line));
+  for (std::string line; std::getline(lines, line);) events.push_back(Json::parse(line));
   return events;
 }
 
 std::vector<Json> Drills(const std::vector<Json>& events) {
   std::vector<Json> drills;
   for (const Json& e : events) {
-    if (e["event"].string == "drill") drills.push_back(e);
+    if (e.at("event") == "drill") drills.push_back(e);
   }
   return drills;
 }
@@ -92,34 +96,34 @@ TEST(ReplayJson, EveryLineParsesAndCarriesTheReport) {
   ASSERT_EQ(run.status, 0);
   const std::vector<Json> events = JsonLines(run.out);
   ASSERT_EQ(events.size(), 7u);  // definition, five drill blocks, summary
-  EXPECT_EQ(events.front()["event"].string, "definition");
-  EXPECT_EQ(events.front()["path"].string, ReplayFolder() + "VONDRIX_4.xml");
+  EXPECT_EQ(events.front().at("event"), "definition");
+  EXPECT_EQ(events.front().at("path"), ReplayFolder() + "VONDRIX_4.xml");
 
   const std::vector<Json> drills = Drills(events);
   ASSERT_EQ(drills.size(), 5u);
   const Json& peck = drills[1];
-  EXPECT_EQ(peck["line"].number, 23);
-  EXPECT_EQ(peck["text"].string, "N170 G83 X20. Y20. Z-15. R2. Q3. F150");
-  EXPECT_EQ(peck["trigger"].number, 83);
-  const Json& chain = peck["chain"];
-  ASSERT_EQ(chain.array.size(), 26u);  // 25 table records and the terminal one
-  EXPECT_EQ(chain[0]["number"].number, 301);
-  EXPECT_EQ(chain[0]["value"].number, 127);
-  EXPECT_EQ(chain[18]["number"].number, 12);  // T15 resolved to tool 12
-  EXPECT_EQ(chain[18]["value"].number, 0);
-  EXPECT_EQ(chain[25]["number"].number, -83);
-  ASSERT_EQ(peck["selections"].array.size(), 1u);
-  EXPECT_EQ(peck["selections"][0]["slot"].number, 12);
-  EXPECT_EQ(peck["selections"][0]["requested"].number, 15);
+  EXPECT_EQ(peck.at("line"), 23);
+  EXPECT_EQ(peck.at("text"), "N170 G83 X20. Y20. Z-15. R2. Q3. F150");
+  EXPECT_EQ(peck.at("trigger"), 83);
+  const Json& chain = peck.at("chain");
+  ASSERT_EQ(chain.size(), 26u);  // 25 table records and the terminal one
+  EXPECT_EQ(chain[0].at("number"), 301);
+  EXPECT_EQ(chain[0].at("value"), 127);
+  EXPECT_EQ(chain[18].at("number"), 12);  // T15 resolved to tool 12
+  EXPECT_EQ(chain[18].at("value"), 0);
+  EXPECT_EQ(chain[25].at("number"), -83);
+  ASSERT_EQ(peck.at("selections").size(), 1u);
+  EXPECT_EQ(peck.at("selections").at(0).at("slot"), 12);
+  EXPECT_EQ(peck.at("selections").at(0).at("requested"), 15);
 
   const Json& summary = events.back();
-  EXPECT_EQ(summary["event"].string, "summary");
-  EXPECT_EQ(summary["blocks"].number, 51);
-  EXPECT_EQ(summary["returnedTrue"].number, 7);
-  EXPECT_EQ(summary["requestsAccepted"].number, 8);
-  EXPECT_EQ(summary["drillBlocks"].number, 5);
-  EXPECT_GE(summary["seconds"].number, 0);
-  EXPECT_GE(summary["blocksPerSecond"].number, 0);
+  EXPECT_EQ(summary.at("event"), "summary");
+  EXPECT_EQ(summary.at("blocks"), 51);
+  EXPECT_EQ(summary.at("returnedTrue"), 7);
+  EXPECT_EQ(summary.at("requestsAccepted"), 8);
+  EXPECT_EQ(summary.at("drillBlocks"), 5);
+  EXPECT_GE(summary.at("seconds"), 0);
+  EXPECT_GE(summary.at("blocksPerSecond"), 0);
 }
 
 TEST(ReplayJson, AnyBlockTextGivesValidJsonThatReadsBack) {
@@ -131,7 +135,7 @@ TEST(ReplayJson, AnyBlockTextGivesValidJsonThatReadsBack) {
   ASSERT_EQ(run.status, 0) << run.err;
   const std::vector<Json> drills = Drills(JsonLines(run.out));
   ASSERT_EQ(drills.size(), 1u);
-  EXPECT_EQ(drills[0]["text"].string, "G81 \"q\" \\ a\tb \x01 \xC3\x98 \xC3\x98 \xC3\xBF");
+  EXPECT_EQ(drills[0].at("text"), "G81 \"q\" \\ a\tb \x01 \xC3\x98 \xC3\x98 \xC3\xBF");
 }
 
 TEST(ReplayBlocks, EachLineIsOneBlockWithoutItsLineEnd) {
@@ -144,15 +148,15 @@ TEST(ReplayBlocks, EachLineIsOneBlockWithoutItsLineEnd) {
   const std::vector<Json> events = JsonLines(run.out);
   const std::vector<Json> drills = Drills(events);
   ASSERT_EQ(drills.size(), 3u);
-  EXPECT_EQ(drills[0]["line"].number, 2);
-  EXPECT_EQ(drills[0]["text"].string, "G81 X0");
-  EXPECT_EQ(drills[0]["selections"].array.size(), 1u);
-  EXPECT_EQ(drills[1]["line"].number, 4);
-  EXPECT_EQ(drills[1]["text"].string, "G81\rZ");
-  EXPECT_EQ(drills[2]["line"].number, 5);
-  EXPECT_EQ(drills[2]["text"].string, "G82");
-  EXPECT_EQ(events.back()["blocks"].number, 5);
-  EXPECT_EQ(events.back()["returnedTrue"].number, 1);
+  EXPECT_EQ(drills[0].at("line"), 2);
+  EXPECT_EQ(drills[0].at("text"), "G81 X0");
+  EXPECT_EQ(drills[0].at("selections").size(), 1u);
+  EXPECT_EQ(drills[1].at("line"), 4);
+  EXPECT_EQ(drills[1].at("text"), "G81\rZ");
+  EXPECT_EQ(drills[2].at("line"), 5);
+  EXPECT_EQ(drills[2].at("text"), "G82");
+  EXPECT_EQ(events.back().at("blocks"), 5);
+  EXPECT_EQ(events.back().at("returnedTrue"), 1);
 
   folder.Write("empty.nc", "");
   const ToolRun empty = RunReplay({"--quiet", folder.path() + "empty.nc"});
@@ -213,25 +217,34 @@ TEST(ReplayErrors, PluginsThatCannotServeAreNamed) {
   const std::string program = ExamplesFolder() + "plate_metric.nc";
   folder.Write("text.so", "not a library\n");
   // The loader's own messages name the file and the cause.
-  ExpectOneLineError(RunReplay({"--plugin", folder.path() + "text.so", program}), 1,
-                     "cannot load the plug-in: " + folder.path() + "text.so: ");
+  ExpectOneLineError(
+      RunReplay({"--plugin", folder.path() + "text.so", program}), 1,
+      "cannot load the ncdrill plug-in " + folder.path() + "text.so: file too short");
   ExpectOneLineError(RunReplay({"--plugin", folder.path() + "none.so", program}), 1,
                      "none.so: cannot open shared object file: No such file or directory");
   ExpectOneLineError(RunReplay({"--plugin", NCDRILL_NO_ENTRY_PLUGIN, program}), 1,
-                     "is not an ncdrill plug-in: it has no GetInterpreter");
+                     NCDRILL_NO_ENTRY_PLUGIN
+                     " is not an ncdrill plug-in: it exports no "
+                     "GetInterpreter");
   ExpectOneLineError(RunReplay({"--plugin", NCDRILL_NULL_PLUGIN, program}), 1,
                      "GetInterpreter returned no interpreter");
 }
 
 TEST(ReplayErrors, UsageErrorsExitWithTwo) {
   ExpectOneLineError(RunReplay({}), 2, "no program given");
-  ExpectOneLineError(RunReplay({"--frobnicate", "p.nc"}), 2, "unknown option --frobnicate");
-  ExpectOneLineError(RunReplay({"p.nc", "--plugin"}), 2, "--plugin needs a value");
-  ExpectOneLineError(RunReplay({"a.nc", "b.nc"}), 2, "one file only");
+  ExpectOneLineError(RunReplay({"--frobnicate", "p.nc"}), 2, "not expected: --frobnicate");
+  ExpectOneLineError(RunReplay({"p.nc", "--plugin"}), 2, "--plugin: 1 required PATH missing");
+  ExpectOneLineError(RunReplay({"a.nc", "b.nc"}), 2, "one program only without --explain");
+  ExpectOneLineError(RunReplay({"--lint", "--block", "X1", "a.nc"}), 2,
+                     "give programs or --block, not both");
+  ExpectOneLineError(RunReplay({"--explain-table", "--lint"}), 2, "runs no program");
+  ExpectOneLineError(RunReplay({"--lint", "--color", "red", "a.nc"}), 2,
+                     "--color: red not in {auto,always,never}");
 
   const ToolRun help = RunReplay({"--help"});
   EXPECT_EQ(help.status, 0);
-  EXPECT_NE(help.out.find("Usage: ncdrill-replay [options] PROGRAM.nc"), std::string::npos);
+  EXPECT_EQ(help.out.rfind("Usage: ncdrill-replay [options] PROGRAM\n", 0), 0u) << help.out;
+  EXPECT_NE(help.out.find("3 when\n--lint reported a warning"), std::string::npos) << help.out;
   EXPECT_EQ(RunReplay({"--version"}).out, "ncdrill-replay " NCDRILL_VERSION "\n");
 }
 
@@ -272,6 +285,22 @@ TEST(ExplainTable, ShowsHowEveryTrickyLineIsTaken) {
                 "stops here\n"
                 "9 lines: 7 taken (7 with a name), 1 comment, 1 empty; reading stopped at line 9, "
                 "which is longer than 254 characters: the lines after it are not read\n");
+}
+
+TEST(ExplainTable, ShowsWhereACtrlZEndedTheFile) {
+  TempFolder folder;
+  folder.Write("t.txt", "1 A\r\n2 B\r\x1A\r\n3 C\r\n");
+  const ToolRun run = RunReplay({"--explain-table", folder.path() + "t.txt"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "table: " + folder.path() +
+                         "t.txt\n"
+                         "    1  taken    \"1\u00B7A\" -> number 1, name \"A\"\n"
+                         "    2  taken    \"2\u00B7B\u240D\" -> number 2, name \"B\u240D\"\n"
+                         "         ! the name holds a carriage return\n"
+                         "    2  end      Ctrl-Z at column 5: the file ends here, nothing after it "
+                         "is read\n"
+                         "2 lines: 2 taken (2 with a name), 0 comments, 0 empty; a Ctrl-Z ended "
+                         "the file at line 2, column 5: nothing after it is read\n");
 }
 
 TEST(ExplainTable, DefaultsToThePluginsOwnTable) {

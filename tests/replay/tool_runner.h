@@ -18,6 +18,11 @@ struct ToolRun {
 // Runs the built ncdrill-replay with `args`, standard input from `input`.
 ToolRun RunReplay(const std::vector<std::string>& args, const std::string& input = "/dev/null");
 
+// The same with standard output on a terminal (a pseudo-terminal), and with
+// NO_COLOR set to `noColor` or, when it is null, unset. The terminal turns
+// each line feed into CR LF.
+ToolRun RunReplayOnTerminal(const std::vector<std::string>& args, const char* noColor);
+
 // The built tool, its folder (ending with '/') and the project's examples.
 std::string ReplayTool();
 std::string ReplayFolder();

@@ -1,5 +1,10 @@
-// ncdrill-replay: runs NC programs through ncdrill.so as a host does, and
+// ncdrill-replay: runs NC programs through the plug-in as a host does, and
 // shows what the plug-in hands the host.
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 #include <cstdio>
 #include <exception>
 #include <new>
@@ -27,25 +32,37 @@ int Run(int argc, char** argv) {
     return Fail(error, ncdrill_replay::kExitUsage);
   }
   if (options.help) {
-    std::fputs(ncdrill_replay::UsageText(), stdout);
+    std::fputs(ncdrill_replay::UsageText().c_str(), stdout);
     return ncdrill_replay::kExitOk;
   }
   if (options.version) {
     std::printf("ncdrill-replay %s\n", NCDRILL_VERSION);
     return ncdrill_replay::kExitOk;
   }
-  const int status = options.explainTable ? ncdrill_replay::Explain(options, error)
-                                          : ncdrill_replay::Replay(options, error);
-  if (status != ncdrill_replay::kExitOk) return Fail(error, status);
+  int status = ncdrill_replay::kExitOk;
+  if (options.explainTable) {
+    status = ncdrill_replay::Explain(options, error);
+  } else if (options.explain || options.lint) {
+    status = ncdrill_replay::Examine(options, error);
+  } else {
+    status = ncdrill_replay::Replay(options, error);
+  }
+  if (status == ncdrill_replay::kExitFailed) return Fail(error, status);
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     return Fail("cannot write the output", ncdrill_replay::kExitFailed);
   }
-  return ncdrill_replay::kExitOk;
+  return status;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+#if defined(_WIN32)
+  // Bytes in, bytes out: no line-end translation, no Ctrl-Z end of input,
+  // so that a program reads and the report prints as on every system.
+  _setmode(_fileno(stdin), _O_BINARY);
+  _setmode(_fileno(stdout), _O_BINARY);
+#endif
   try {
     return Run(argc, argv);
   } catch (const std::bad_alloc&) {

@@ -1,94 +1,14 @@
 #include "options.h"
 
-#include <string_view>
+#include <CLI/CLI.hpp>
+#include <memory>
 
 namespace ncdrill_replay {
 namespace {
 
-// Takes the value of an option given as "--name VALUE" or "--name=VALUE".
-// Returns false when the option is not `name`; sets `error` when its value
-// is missing.
-bool TakeValue(std::string_view name, int argc, const char* const* argv, int& i,
-               std::optional<std::string>& value, std::string& error) {
-  const std::string_view arg = argv[i];
-  if (arg.substr(0, name.size()) != name) return false;
-  if (arg.size() > name.size()) {
-    if (arg[name.size()] != '=') return false;
-    value = std::string(arg.substr(name.size() + 1));
-    return true;
-  }
-  if (i + 1 >= argc) {
-    error = std::string(name) + " needs a value";
-    return true;
-  }
-  value = argv[++i];
-  return true;
-}
-
-bool TakeFlag(std::string_view arg, Options& options) {
-  if (arg == "--json") return options.json = true;
-  if (arg == "--quiet" || arg == "-q") return options.quiet = true;
-  if (arg == "--explain-table") return options.explainTable = true;
-  if (arg == "--help" || arg == "-h") return options.help = true;
-  if (arg == "--version") return options.version = true;
-  return false;
-}
-
-bool TakeOperand(const char* arg, Options& options, bool& haveOperand, std::string& error) {
-  if (haveOperand) {
-    error = std::string("one file only, but got also ") + arg;
-    return false;
-  }
-  options.operand = arg;
-  haveOperand = true;
-  return true;
-}
-
-// Takes the option at argv[i] and its value, if it has one.
-bool TakeOption(int argc, const char* const* argv, int& i, Options& options,
-                std::optional<std::string>& explainFile, std::string& error) {
-  const std::string_view arg = argv[i];
-  if (TakeFlag(arg, options)) return true;
-  if (TakeValue("--plugin", argc, argv, i, options.plugin, error) ||
-      TakeValue("--definition", argc, argv, i, options.definitionName, error) ||
-      TakeValue("--table", argc, argv, i, options.tableName, error) ||
-      TakeValue("--explain-table", argc, argv, i, explainFile, error)) {
-    return error.empty();
-  }
-  error = "unknown option " + std::string(arg) + " (see --help)";
-  return false;
-}
-
-}  // namespace
-
-bool ParseOptions(int argc, const char* const* argv, Options& options, std::string& error) {
-  bool haveOperand = false;
-  bool onlyOperands = false;
-  std::optional<std::string> explainFile;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (onlyOperands || arg == "-" || arg.empty() || arg[0] != '-') {
-      if (!TakeOperand(argv[i], options, haveOperand, error)) return false;
-    } else if (arg == "--") {
-      onlyOperands = true;
-    } else if (!TakeOption(argc, argv, i, options, explainFile, error)) {
-      return false;
-    }
-    if (explainFile) {
-      options.explainTable = true;
-      if (!TakeOperand(explainFile->c_str(), options, haveOperand, error)) return false;
-      explainFile.reset();
-    }
-  }
-  if (!haveOperand && !options.explainTable && !options.help && !options.version) {
-    error = "no program given (see --help)";
-    return false;
-  }
-  return true;
-}
-
-const char* UsageText() {
-  return R"(Usage: ncdrill-replay [options] PROGRAM.nc
+constexpr const char* kDescription =
+    R"(Usage: ncdrill-replay [options] PROGRAM
+       ncdrill-replay [options] --explain|--lint PROGRAM... | --block TEXT...
        ncdrill-replay [options] --explain-table [TABLE]
 
 Runs an NC program through the ncdrill plug-in, one line per block, as a
@@ -97,24 +17,150 @@ definition path, each drill block (the block, the trigger's number, the
 record chain and the Selections) and a summary. PROGRAM "-" reads standard
 input.
 
-Options:
-  --plugin PATH         the plug-in to load (default: the ncdrill.so beside
-                        this tool, else ../lib/ncdrill/ncdrill.so from it)
-  --definition NAME     definition file name passed to GetInterpreter
-  --table NAME          table file name passed to GetInterpreter
-  --json                one JSON object per line per event
-  --quiet, -q           the summary only
-  --explain-table [TABLE]
-                        show how every line of a table file is taken, and
-                        run no program. TABLE defaults to the table the
-                        plug-in reads: its folder followed by --table NAME
-                        or VONDRIX_4.txt
-  --help, -h            this text
-  --version             the version
+--explain says, for each block in which anything happens, what the plug-in
+decided and why; --lint reports only the surprises, as compilers report
+warnings (FILE:LINE:COLUMN: warning: ...). Both take several programs, each
+run through its own interpreter, and check block by block that the loaded
+plug-in does what the explanation says.)";
 
-Exit status: 0 when the run completed, 1 when an input, the plug-in or the
-output failed (with a one-line message), 2 for a usage error.
-)";
+constexpr const char* kFooter =
+    R"(Exit status: 0 when the run completed with nothing to warn about; 1 when an
+input, the plug-in or the output failed, or the plug-in did not do what the
+explanation says (with a one-line message); 2 for a usage error; 3 when
+--lint reported a warning (notes alone leave the status 0).)";
+
+// The description starts with the tool's own usage lines, which say more
+// than the one CLI11 would derive.
+class HelpFormatter final : public CLI::Formatter {
+ public:
+  std::string make_usage(const CLI::App*, std::string) const override { return ""; }
+};
+
+struct Parsed {
+  std::string explainTableFile;
+  std::string colour = "auto";
+};
+
+void Define(CLI::App& app, Options& options, Parsed& parsed) {
+  app.set_help_flag("-h,--help", "this text");
+  app.add_flag("--version", options.version, "the version");
+  app.add_option_function<std::string>(
+         "--plugin", [&options](const std::string& path) { options.plugin = path; },
+         "the plug-in to load (default: the ncdrill.so, or ncdrill.dll, beside this tool, "
+         "else ../lib/ncdrill/ncdrill.so from it)")
+      ->type_name("PATH");
+  app.add_option_function<std::string>(
+         "--definition", [&options](const std::string& name) { options.definitionName = name; },
+         "definition file name passed to GetInterpreter")
+      ->type_name("NAME");
+  app.add_option_function<std::string>(
+         "--table", [&options](const std::string& name) { options.tableName = name; },
+         "table file name passed to GetInterpreter")
+      ->type_name("NAME");
+  app.add_flag("--explain", options.explain,
+               "say why each block did or did not make a drill block");
+  app.add_flag("--lint", options.lint, "report only the surprises in the programs and the table");
+  app.add_option("--block", options.blocks,
+                 "a block to take instead of a program (repeatable); the blocks are named "
+                 "<block> and numbered 1, 2, ...")
+      ->type_name("TEXT")
+      ->expected(1)
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  app.add_flag("--json", options.json, "one JSON object per line per event");
+  app.add_flag("-q,--quiet", options.quiet, "the summary only");
+  app.add_option("--color,--colour", parsed.colour,
+                 "colour in findings: auto (on a terminal, unless NO_COLOR is set), always, never")
+      ->type_name("WHEN")
+      ->check(CLI::IsMember({"auto", "always", "never"}));
+  app.add_option("--explain-table", parsed.explainTableFile,
+                 "show how every line of a table file is taken, and run no program. TABLE "
+                 "defaults to the table the plug-in reads: its folder followed by --table NAME "
+                 "or VONDRIX_4.txt")
+      ->type_name("[TABLE]")
+      ->expected(0, 1);
+  app.add_option("files", options.files, "programs, or with --explain-table the table")
+      ->type_name("FILE");
+  app.footer(kFooter);
+}
+
+void MakeApp(CLI::App& app, Options& options, Parsed& parsed) {
+  app.description(kDescription);
+  app.name("ncdrill-replay");
+  // "/path/to/program.nc" is a file on every system, never a Windows-style option.
+  app.allow_windows_style_options(false);
+  app.formatter(std::make_shared<HelpFormatter>());
+  app.get_formatter()->column_width(26);
+  Define(app, options, parsed);
+}
+
+ColourMode ColourModeOf(const std::string& name) {
+  if (name == "always") return ColourMode::kAlways;
+  if (name == "never") return ColourMode::kNever;
+  return ColourMode::kAuto;
+}
+
+// The rules CLI11 cannot state: which operands each job takes.
+bool CheckOperands(Options& options, const std::string& explainTableFile, std::string& error) {
+  if (options.explainTable) {
+    if (options.explain || options.lint || !options.blocks.empty()) {
+      error = "--explain-table explains a table and runs no program";
+    } else if (options.files.size() + (explainTableFile.empty() ? 0 : 1) > 1) {
+      error = "--explain-table takes one table only";
+    } else if (!explainTableFile.empty()) {
+      options.files.push_back(explainTableFile);
+    }
+    return error.empty();
+  }
+  if (!options.blocks.empty() && !options.files.empty()) {
+    error = "give programs or --block, not both";
+  } else if (options.blocks.empty() && options.files.empty()) {
+    error = "no program given (see --help)";
+  } else if (!options.explain && !options.lint && options.files.size() > 1) {
+    error = "one program only without --explain or --lint, but got also " + options.files[1];
+  }
+  return error.empty();
+}
+
+}  // namespace
+
+bool ParseOptions(int argc, const char* const* argv, Options& options, std::string& error) {
+  CLI::App app;
+  Parsed parsed;
+  MakeApp(app, options, parsed);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    options.help = true;
+    return true;
+  } catch (const CLI::ParseError& e) {
+    error = std::string(e.what()) + " (see --help)";
+    return false;
+  }
+  if (options.version) return true;
+  options.explainTable = app.count("--explain-table") > 0;
+  options.colour = ColourModeOf(parsed.colour);
+  return CheckOperands(options, parsed.explainTableFile, error);
+}
+
+std::string UsageText() {
+  CLI::App app;
+  Options options;
+  Parsed parsed;
+  MakeApp(app, options, parsed);
+  return app.help();
+}
+
+bool WantsColour(ColourMode mode, bool outputIsTerminal, bool noColorSet) {
+  switch (mode) {
+    case ColourMode::kAlways:
+      return true;
+    case ColourMode::kNever:
+      return false;
+    case ColourMode::kAuto:
+      break;
+  }
+  return outputIsTerminal && !noColorSet;
 }
 
 }  // namespace ncdrill_replay

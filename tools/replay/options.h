@@ -4,8 +4,11 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace ncdrill_replay {
+
+enum class ColourMode { kAuto, kAlways, kNever };
 
 struct Options {
   std::optional<std::string> plugin;          // --plugin PATH
@@ -14,11 +17,15 @@ struct Options {
   bool json = false;
   bool quiet = false;
   bool explainTable = false;
+  bool explain = false;
+  bool lint = false;
   bool help = false;
   bool version = false;
-  // The program to replay ("-" for standard input) or, with --explain-table,
-  // the table file to explain (empty: the plug-in's own table).
-  std::string operand;
+  ColourMode colour = ColourMode::kAuto;
+  std::vector<std::string> blocks;  // --block TEXT, in the order given
+  // The programs ("-" for standard input) or, with --explain-table, the
+  // table file to explain (none: the plug-in's own table).
+  std::vector<std::string> files;
 };
 
 // Parses argv. On a usage error returns false and sets `error` to a
@@ -26,7 +33,11 @@ struct Options {
 bool ParseOptions(int argc, const char* const* argv, Options& options, std::string& error);
 
 // The text of --help.
-const char* UsageText();
+std::string UsageText();
+
+// Whether findings are written in colour: `kAuto` colours a terminal, unless
+// the NO_COLOR environment variable is set (to anything).
+bool WantsColour(ColourMode mode, bool outputIsTerminal, bool noColorSet);
 
 }  // namespace ncdrill_replay
 

@@ -1,10 +1,11 @@
 #include "plugin.h"
 
-#include <dlfcn.h>
-#include <unistd.h>
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
-#include <cstring>
 #include <filesystem>
+#include <new>
 #include <system_error>
 
 #ifndef NCDRILL_INSTALLED_PLUGIN
@@ -16,7 +17,35 @@ namespace {
 
 namespace fs = std::filesystem;
 
+#if defined(_WIN32)
+constexpr const char* kPluginFileName = "ncdrill.dll";
+constexpr const char* kSeparators = "\\/";
+
+std::wstring Wide(const std::string& text) {
+  const int size = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+  if (size <= 0) return {};
+  std::wstring wide(static_cast<std::size_t>(size), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), size);
+  wide.resize(static_cast<std::size_t>(size - 1));
+  return wide;
+}
+
+// The folder of this executable; empty if the system cannot tell.
+fs::path ExecutableFolder() {
+  std::wstring self(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD got = GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size()));
+    if (got == 0) return {};
+    if (got < self.size()) {
+      self.resize(got);
+      return fs::path(self).parent_path();
+    }
+    self.resize(self.size() * 2);
+  }
+}
+#else
 constexpr const char* kPluginFileName = "ncdrill.so";
+constexpr const char* kSeparators = "/";
 
 // The folder of this executable, symbolic links resolved; empty if the
 // system cannot tell.
@@ -26,8 +55,12 @@ fs::path ExecutableFolder() {
   if (error) return {};
   return self.parent_path();
 }
+#endif
 
-bool Exists(const fs::path& path) { return ::access(path.c_str(), F_OK) == 0; }
+bool Exists(const fs::path& path) {
+  std::error_code error;
+  return fs::exists(path, error);
+}
 
 }  // namespace
 
@@ -41,35 +74,39 @@ std::string DefaultPluginPath() {
 }
 
 std::string AsLoadablePath(const std::string& path) {
-  return path.find('/') == std::string::npos ? "./" + path : path;
+  const std::string here = std::string(".") + kSeparators[0];
+  return path.find_first_of(kSeparators) == std::string::npos ? here + path : path;
 }
 
 std::string FolderOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "./" : path.substr(0, slash + 1);
+  const std::size_t slash = path.find_last_of(kSeparators);
+  return slash == std::string::npos ? std::string(".") + kSeparators[0] : path.substr(0, slash + 1);
 }
 
-Plugin::~Plugin() {
-  if (handle_ != nullptr) ::dlclose(handle_);
+std::optional<ncdrill::Plugin> LoadPlugin(const std::string& path, std::string& error) {
+  try {
+#if defined(_WIN32)
+    // Command lines and the definition path speak the ANSI code page.
+    return ncdrill::Plugin(fs::path(Wide(path)));
+#else
+    return ncdrill::Plugin(path);
+#endif
+  } catch (const ncdrill::LoadError& e) {
+    error = e.what();
+    return std::nullopt;
+  }
 }
 
-bool Plugin::Open(const std::string& path, std::string& error) {
-  handle_ = ::dlopen(AsLoadablePath(path).c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (handle_ == nullptr) {
-    const char* why = ::dlerror();
-    error = "cannot load the plug-in: " + std::string(why != nullptr ? why : path.c_str());
-    return false;
+std::optional<ncdrill::Session> OpenSession(const ncdrill::Plugin& plugin,
+                                            ncdrill::Handler& handler,
+                                            const char* definitionFileName,
+                                            const char* tableFileName, std::string& error) {
+  try {
+    return plugin.Open(handler, definitionFileName, tableFileName);
+  } catch (const std::bad_alloc&) {
+    error = "the plug-in's GetInterpreter returned no interpreter (out of memory)";
+    return std::nullopt;
   }
-  void* symbol = ::dlsym(handle_, "GetInterpreter");
-  if (symbol == nullptr) {
-    error = path + " is not an ncdrill plug-in: it has no GetInterpreter";
-    return false;
-  }
-  // POSIX guarantees that a data pointer from dlsym converts to a function
-  // pointer; memcpy says so without a cast the compiler warns about.
-  static_assert(sizeof symbol == sizeof getInterpreter_, "function and data pointers differ");
-  std::memcpy(&getInterpreter_, &symbol, sizeof symbol);
-  return true;
 }
 
 }  // namespace ncdrill_replay

@@ -1,11 +1,12 @@
-// Loads ncdrill.so the way a host application does: dlopen, then
-// GetInterpreter by name. Nothing of the plug-in is linked into the tool.
+// Finds and loads ncdrill.so the way a host application does, through the
+// host helper. Nothing of the plug-in is linked into the tool.
 #ifndef NCDRILL_TOOLS_REPLAY_PLUGIN_H
 #define NCDRILL_TOOLS_REPLAY_PLUGIN_H
 
+#include <optional>
 #include <string>
 
-#include "ncdrill/ncdrill.h"
+#include "ncdrill/host.hpp"
 
 namespace ncdrill_replay {
 
@@ -16,33 +17,24 @@ namespace ncdrill_replay {
 // the first one when neither does.
 std::string DefaultPluginPath();
 
-// The path as dlopen must get it: a name without a '/' would be searched
-// for in the library path, so it gets a leading "./".
+// A bare file name as a path in the working folder: "./" before it.
 std::string AsLoadablePath(const std::string& path);
 
 // The folder of a file path, ending with '/': "./" for a bare name.
 std::string FolderOf(const std::string& path);
 
-// An open plug-in library. Closes it when destroyed: destroy every
-// interpreter first.
-class Plugin {
- public:
-  Plugin() = default;
-  ~Plugin();
-  Plugin(const Plugin&) = delete;
-  Plugin& operator=(const Plugin&) = delete;
+// Loads the plug-in at `path` as a host does. On failure, returns nothing
+// and sets `error` to a one-line message naming the file and the loader's
+// own reason.
+std::optional<ncdrill::Plugin> LoadPlugin(const std::string& path, std::string& error);
 
-  // Opens the library at `path` and finds GetInterpreter. On failure,
-  // returns false and sets `error` to a one-line message naming the file
-  // and, where the loader gave one, the loader's own message.
-  bool Open(const std::string& path, std::string& error);
-
-  GetInterpreterFn getInterpreter() const noexcept { return getInterpreter_; }
-
- private:
-  void* handle_ = nullptr;
-  GetInterpreterFn getInterpreter_ = nullptr;
-};
+// A new interpreter of `plugin` feeding `handler`, with the file names as
+// they are given. On failure, returns nothing and sets `error`; what the
+// handler throws passes on.
+std::optional<ncdrill::Session> OpenSession(const ncdrill::Plugin& plugin,
+                                            ncdrill::Handler& handler,
+                                            const char* definitionFileName,
+                                            const char* tableFileName, std::string& error);
 
 }  // namespace ncdrill_replay
 

@@ -1,19 +1,12 @@
 #include "replay.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
-#include <memory>
 
 #include "explain_table.h"
 #include "plugin.h"
-#include "program_reader.h"
+#include "program_source.h"
 #include "replay_host.h"
 #include "report.h"
 
@@ -22,124 +15,65 @@ namespace {
 
 constexpr const char* kDefaultTableName = "VONDRIX_4.txt";
 
-// The program's file descriptor; standard input is not closed.
-class ProgramFile {
- public:
-  explicit ProgramFile(const std::string& name)
-      : fd_(name == "-" ? STDIN_FILENO : ::open(name.c_str(), O_RDONLY | O_CLOEXEC)),
-        owned_(name != "-") {}
-  ~ProgramFile() {
-    if (owned_ && fd_ >= 0) ::close(fd_);
+// Feeds every block of the program to the interpreter. Returns kExitOk, or
+// kExitFailed with `error` set.
+int FeedProgram(BlockSource& source, ncdrill::Session& session, ReplayHandler& handler,
+                std::string& error) {
+  RunSummary& summary = handler.summary();
+  std::size_t line = 0;
+  std::string_view text;
+  while (source.Next(line, text, error)) {
+    handler.SetBlock(line, text);
+    ++summary.blocks;
+    if (session.Interpret(text)) ++summary.returnedTrue;
   }
-  ProgramFile(const ProgramFile&) = delete;
-  ProgramFile& operator=(const ProgramFile&) = delete;
-  int fd() const noexcept { return fd_; }
-
- private:
-  int fd_;
-  bool owned_;
-};
-
-bool IsFolder(int fd) {
-  struct stat status {};
-  return ::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode);
+  return error.empty() ? kExitOk : kExitFailed;
 }
 
-std::string ProgramName(const std::string& operand) {
-  return operand == "-" ? "standard input" : operand;
-}
+}  // namespace
 
 std::string PluginPath(const Options& options) {
   return options.plugin ? *options.plugin : DefaultPluginPath();
+}
+
+std::string PluginTablePath(const Options& options) {
+  const std::string name =
+      options.tableName && !options.tableName->empty() ? *options.tableName : kDefaultTableName;
+  return FolderOf(AsLoadablePath(PluginPath(options))) + name;
 }
 
 const char* OrNull(const std::optional<std::string>& name) {
   return name ? name->c_str() : nullptr;
 }
 
-struct InterpreterDeleter {
-  void operator()(Interpreter* interpreter) const { delete interpreter; }
-};
-using InterpreterPtr = std::unique_ptr<Interpreter, InterpreterDeleter>;
-
-// Feeds every line of the program to the interpreter. Returns kExitOk, or
-// kExitFailed with `error` set.
-int FeedProgram(ProgramReader& reader, Interpreter& interpreter, ReplayHost& host,
-                const std::string& program, std::string& error) {
-  RunSummary& summary = host.summary();
-  std::string_view line;
-  for (;;) {
-    switch (reader.Next(line)) {
-      case ProgramReader::Status::kEnd:
-        return kExitOk;
-      case ProgramReader::Status::kError:
-        error = "cannot read " + program + ": " + std::strerror(reader.error());
-        return kExitFailed;
-      case ProgramReader::Status::kTooLong:
-        error = program + ": line " + std::to_string(reader.lineNumber()) +
-                " is longer than a block can be (" + std::to_string(ProgramReader::kMaxLine) +
-                " bytes)";
-        return kExitFailed;
-      case ProgramReader::Status::kLine:
-        break;
-    }
-    host.SetBlock(reader.lineNumber(), line);
-    ++summary.blocks;
-    if (interpreter.InterpretBlock(line.data(), static_cast<std::int32_t>(line.size()))) {
-      ++summary.returnedTrue;
-    }
-    if (host.failed()) {
-      error = "out of memory while reporting line " + std::to_string(reader.lineNumber());
-      return kExitFailed;
-    }
-  }
-}
-
-}  // namespace
-
 int Replay(const Options& options, std::string& error) {
-  const std::string program = ProgramName(options.operand);
-  ProgramFile file(options.operand);
-  if (file.fd() < 0) {
-    error = "cannot open " + program + ": " + std::strerror(errno);
-    return kExitFailed;
-  }
-  if (IsFolder(file.fd())) {
-    error = "cannot read " + program + ": " + std::strerror(EISDIR);
-    return kExitFailed;
-  }
-  Plugin plugin;
-  if (!plugin.Open(PluginPath(options), error)) return kExitFailed;
+  const std::vector<Program> programs = ProgramsOf(options);
+  BlockSource source;
+  if (!source.Open(programs.front(), error)) return kExitFailed;
+  const std::optional<ncdrill::Plugin> plugin = LoadPlugin(PluginPath(options), error);
+  if (!plugin) return kExitFailed;
 
   std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
-  const std::unique_ptr<Reporter> reporter =
-      MakeReporter(options.json ? Format::kJson : Format::kText, options.quiet, stdout);
-  ReplayHost host(*reporter);
+  EventWriter writer(options.json ? Format::kJson : Format::kText, false, stdout);
+  const std::unique_ptr<Reporter> reporter = MakeReporter(writer, options.quiet);
+  ReplayHandler handler(*reporter);
   const auto start = std::chrono::steady_clock::now();
-  InterpreterPtr interpreter(plugin.getInterpreter()(host.table(), OrNull(options.definitionName),
-                                                     OrNull(options.tableName)));
-  if (!interpreter) {
-    error = "the plug-in's GetInterpreter returned no interpreter (out of memory)";
-    return kExitFailed;
+  int status = kExitFailed;
+  {
+    std::optional<ncdrill::Session> session = OpenSession(
+        *plugin, handler, OrNull(options.definitionName), OrNull(options.tableName), error);
+    if (!session) return kExitFailed;
+    status = FeedProgram(source, *session, handler, error);
   }
-  ProgramReader reader(file.fd());
-  const int status = FeedProgram(reader, *interpreter, host, program, error);
-  interpreter.reset();
   if (status != kExitOk) return status;
-  host.summary().seconds =
+  handler.summary().seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  reporter->Summary(host.summary());
+  reporter->Summary(handler.summary());
   return kExitOk;
 }
 
 int Explain(const Options& options, std::string& error) {
-  std::string table = options.operand;
-  if (table.empty()) {
-    // The path the plug-in reads: its folder and the name, as it stands.
-    const std::string name =
-        options.tableName && !options.tableName->empty() ? *options.tableName : kDefaultTableName;
-    table = FolderOf(AsLoadablePath(PluginPath(options))) + name;
-  }
+  const std::string table = options.files.empty() ? PluginTablePath(options) : options.files[0];
   return ExplainTable(table, stdout, error) ? kExitOk : kExitFailed;
 }
 

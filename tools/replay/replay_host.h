@@ -1,23 +1,19 @@
-// The host side of a replay: a callback table whose callbacks turn what the
-// plug-in hands over into reports, and the counts of the summary.
+// The host side of a replay: a handler that turns each drill block the
+// plug-in hands over into a report, and counts for the summary.
 #ifndef NCDRILL_TOOLS_REPLAY_REPLAY_HOST_H
 #define NCDRILL_TOOLS_REPLAY_REPLAY_HOST_H
 
 #include <cstddef>
 #include <string_view>
 
-#include "ncdrill/ncdrill.h"
+#include "ncdrill/host.hpp"
 #include "report.h"
 
 namespace ncdrill_replay {
 
-class ReplayHost {
+class ReplayHandler final : public ncdrill::Handler {
  public:
-  explicit ReplayHost(Reporter& reporter) noexcept;
-  ReplayHost(const ReplayHost&) = delete;
-  ReplayHost& operator=(const ReplayHost&) = delete;
-
-  HostCallbacks* table() noexcept { return &table_; }
+  explicit ReplayHandler(Reporter& reporter) noexcept : reporter_(reporter) {}
 
   // The block about to be interpreted, for the drill block it may deliver.
   void SetBlock(std::size_t lineNumber, std::string_view text) noexcept {
@@ -29,26 +25,14 @@ class ReplayHost {
   // counts blocks and results.
   RunSummary& summary() noexcept { return summary_; }
 
-  // True when a report failed (out of memory) inside a callback. Callbacks
-  // never let an exception into the plug-in.
-  bool failed() const noexcept { return failed_; }
+  void OnDefinitionPath(std::string_view path) override { reporter_.DefinitionPath(path); }
+  void OnDrillBlock(const ncdrill::DrillBlock& block) override;
 
  private:
-  static ReplayHost& Self(void* context) noexcept { return *static_cast<ReplayHost*>(context); }
-  static void PutDefinitionPath(void* context, const char* path) noexcept;
-  static void PutRecordChain(void* context, const ChainRecord* first) noexcept;
-  static void PutLabelledList(void* context, const char* label, const SelectionList* list) noexcept;
-  static void EndBlock(void* context) noexcept;
-  void ReportDrillBlock();
-
-  HostCallbacks table_{};
   Reporter& reporter_;
   RunSummary summary_;
   std::size_t lineNumber_ = 0;
   std::string_view text_;
-  const ChainRecord* chain_ = nullptr;
-  const SelectionList* selections_ = nullptr;
-  bool failed_ = false;
 };
 
 }  // namespace ncdrill_replay

@@ -1,2 +1,4 @@
 // A loadable library that is not a plug-in: it has no GetInterpreter.
-extern "C" __attribute__((visibility("default"))) int NotAnInterpreter() { return 0; }
+#include "fake_plugins/fake_export.h"
+
+NCDRILL_FAKE_EXPORT int NotAnInterpreter() { return 0; }

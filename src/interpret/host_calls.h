@@ -5,8 +5,8 @@
 // The table holds plain C functions. Should one throw all the same, the
 // exception ends at the call: it never unwinds through the plug-in's frames
 // into the host's. Only a thread's cancellation goes on unwinding.
-#ifndef NCDRILL_PLUGIN_HOST_CALLS_H
-#define NCDRILL_PLUGIN_HOST_CALLS_H
+#ifndef NCDRILL_INTERPRET_HOST_CALLS_H
+#define NCDRILL_INTERPRET_HOST_CALLS_H
 
 #include <cxxabi.h>
 

@@ -1,14 +1,13 @@
-#include "plugin/library_folder.h"
+#include "platform/module_folder.h"
 
 #include <dlfcn.h>
 #include <link.h>
 
 #include <climits>
-#include <cstring>
 #include <memory>
 #include <string_view>
 
-namespace ncdrill {
+namespace ncdrill::platform {
 namespace {
 
 // An address inside this library, to ask the loader which file it came from.
@@ -36,9 +35,10 @@ std::string OriginFolder(struct link_map* map, std::string_view loadedName) {
   return folder;
 }
 
-}  // namespace
-
-std::string LibraryFolder() {
+// The full path under which the host loaded this library, symbolic links
+// not resolved; a library loaded by a relative path gives the folder it
+// named at load time, whatever the working directory is now.
+std::string LoadedFolder() {
   Dl_info info{};
   struct link_map* map = nullptr;
   if (dladdr1(&kAnchor, &info, reinterpret_cast<void**>(&map), RTLD_DL_LINKMAP) == 0 ||
@@ -51,4 +51,13 @@ std::string LibraryFolder() {
   return OriginFolder(map, loadedName);
 }
 
-}  // namespace ncdrill
+}  // namespace
+
+ModuleFolder FindModuleFolder() {
+  ModuleFolder folder;
+  folder.text = LoadedFolder();
+  folder.native = folder.text;
+  return folder;
+}
+
+}  // namespace ncdrill::platform

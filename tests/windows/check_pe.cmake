@@ -1,0 +1,23 @@
+# Fails unless the DLL's export directory names exactly GetInterpreter and its
+# import directory only DLLs that ship with Windows.
+# Run as: cmake -DOBJDUMP=... -DPLUGIN=... -P check_pe.cmake
+cmake_minimum_required(VERSION 3.25)
+execute_process(COMMAND ${OBJDUMP} -p ${PLUGIN} OUTPUT_VARIABLE headers RESULT_VARIABLE failed)
+if(failed)
+  message(FATAL_ERROR "objdump failed on ${PLUGIN}")
+endif()
+string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table[^\n]*\n(([ \t]+\\[[^\n]*\n)*)" table "${headers}")
+string(REGEX MATCHALL "\\] [^\n]+" names "${CMAKE_MATCH_1}")
+if(NOT names STREQUAL "] GetInterpreter")
+  message(FATAL_ERROR "${PLUGIN} exports: ${names}")
+endif()
+string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${headers}")
+set(system kernel32.dll msvcrt.dll ntdll.dll user32.dll advapi32.dll ucrtbase.dll)
+foreach(import IN LISTS imports)
+  string(REPLACE "DLL Name: " "" dll "${import}")
+  string(TOLOWER "${dll}" dll)
+  if(NOT dll IN_LIST system AND NOT dll MATCHES "^api-ms-win-")
+    message(FATAL_ERROR "${PLUGIN} imports ${dll}, which does not ship with Windows")
+  endif()
+endforeach()
+message(STATUS "exports GetInterpreter only; ${imports}")
