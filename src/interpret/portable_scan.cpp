@@ -105,7 +105,7 @@ NCDRILL_INLINE bool ChunkNeedsLook(const unsigned char* bytes,
       lead |= static_cast<unsigned char>(c == tables.leads[k][0]);
     const auto fromLow = static_cast<unsigned char>(bytes[i + 1] - tables.secondLow[0]);
     const auto inRange = static_cast<unsigned char>(fromLow <= tables.secondSpan[0]);
-    unsigned char look = static_cast<unsigned char>((lead & inRange) | (c == 0));
+    auto look = static_cast<unsigned char>((lead & inRange) | (c == 0));
     if (WithT) look |= static_cast<unsigned char>((c == 'T') | (c == '('));
     any |= look;
   }
