@@ -17,6 +17,16 @@ namespace {
 // i386 builds do not assume SSE2; the functions that use it say so.
 #define NCDRILL_SSE2 __attribute__((target("sse2")))
 
+// Where the scan is entered. A 32-bit caller built by the Microsoft
+// compiler keeps the stack only 4-byte aligned, and SSE2 instructions that
+// read a spilled vector from the stack need it 16-byte aligned: 32-bit builds
+// align it on the way in.
+#if defined(__i386__)
+#define NCDRILL_SSE2_ENTRY __attribute__((target("sse2"), force_align_arg_pointer))
+#else
+#define NCDRILL_SSE2_ENTRY NCDRILL_SSE2
+#endif
+
 constexpr std::size_t kSse2Bytes = 16;
 
 // Comparing with each first byte costs about as much as looking at the 16
@@ -135,8 +145,8 @@ NCDRILL_SSE2 bool ScanSse2Leads(const PrefixTables& tables, BlockMatcher& matche
   return scan.found();
 }
 
-NCDRILL_SSE2 bool ScanSse2(const PrefixTables& tables, BlockMatcher& matcher,
-                           const unsigned char* block, std::size_t size, BlockFacts& facts) {
+NCDRILL_SSE2_ENTRY bool ScanSse2(const PrefixTables& tables, BlockMatcher& matcher,
+                                 const unsigned char* block, std::size_t size, BlockFacts& facts) {
   static_assert(kMaxSse2Leads == 8 && kMaxSse2Leads <= kMaxComparedLeads,
                 "one case per count below");
   switch (tables.leadCount) {
