@@ -204,7 +204,7 @@ void WalkNamesAt(BlockMatcher& matcher, const unsigned char* block, std::size_t 
 }
 
 bool BlockMatcher::UseVectorUnit(VectorUnit unit) noexcept {
-  const BlockScanFn scan = BlockScanFor(unit);
+  const BlockScanFn scan = BlockScanFor(unit, prefixes_.leadCount);
   if (scan == nullptr) return false;
   scan_ = scan;
   return true;

@@ -191,24 +191,12 @@ bool ScanByByte(const PrefixTables& tables, BlockMatcher& matcher, const unsigne
   return scan.found();
 }
 
-bool ScanPortable(const PrefixTables& tables, BlockMatcher& matcher, const unsigned char* block,
-                  std::size_t size, BlockFacts& facts) noexcept {
-  static_assert(kMaxWordLeads == 6 && kMaxWordLeads <= kMaxComparedLeads,
-                "one case per count below");
-  switch (tables.leadCount) {
-    case 2:
-      return ScanByWord<2>(tables, matcher, block, size, facts);
-    case 3:
-      return ScanByWord<3>(tables, matcher, block, size, facts);
-    case 4:
-      return ScanByWord<4>(tables, matcher, block, size, facts);
-    case 5:
-      return ScanByWord<5>(tables, matcher, block, size, facts);
-    case 6:
-      return ScanByWord<6>(tables, matcher, block, size, facts);
-    default:
-      return ScanByByte(tables, matcher, block, size, facts);
-  }
+BlockScanFn PortableScanFor(std::size_t leadCount) noexcept {
+  static constexpr BlockScanFn kScans[] = {&ScanByWord<0>, &ScanByWord<1>, &ScanByWord<2>,
+                                           &ScanByWord<3>, &ScanByWord<4>, &ScanByWord<5>,
+                                           &ScanByWord<6>};
+  static_assert(sizeof kScans / sizeof kScans[0] == kMaxWordLeads + 1, "one per count");
+  return leadCount <= kMaxWordLeads ? kScans[leadCount] : &ScanByByte;
 }
 
 }  // namespace ncdrill

@@ -1,5 +1,8 @@
 #include "interpret/vector_scan.h"
 
+#include <array>
+#include <utility>
+
 #include "interpret/portable_scan.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -132,8 +135,9 @@ NCDRILL_SSE2 NCDRILL_INLINE WordMasks MasksSse2(const PrefixTables& tables,
 }
 
 template <std::size_t Leads>
-NCDRILL_SSE2 bool ScanSse2Leads(const PrefixTables& tables, BlockMatcher& matcher,
-                                const unsigned char* block, std::size_t size, BlockFacts& facts) {
+NCDRILL_SSE2_ENTRY bool ScanSse2Leads(const PrefixTables& tables, BlockMatcher& matcher,
+                                      const unsigned char* block, std::size_t size,
+                                      BlockFacts& facts) {
   ScanState scan(matcher, block, size, facts);
   bool tSeen = false;
   for (std::size_t start = 0; start < size; start += kWordPositions) {
@@ -145,29 +149,12 @@ NCDRILL_SSE2 bool ScanSse2Leads(const PrefixTables& tables, BlockMatcher& matche
   return scan.found();
 }
 
-NCDRILL_SSE2_ENTRY bool ScanSse2(const PrefixTables& tables, BlockMatcher& matcher,
-                                 const unsigned char* block, std::size_t size, BlockFacts& facts) {
-  static_assert(kMaxSse2Leads == 8 && kMaxSse2Leads <= kMaxComparedLeads,
-                "one case per count below");
-  switch (tables.leadCount) {
-    case 2:
-      return ScanSse2Leads<2>(tables, matcher, block, size, facts);
-    case 3:
-      return ScanSse2Leads<3>(tables, matcher, block, size, facts);
-    case 4:
-      return ScanSse2Leads<4>(tables, matcher, block, size, facts);
-    case 5:
-      return ScanSse2Leads<5>(tables, matcher, block, size, facts);
-    case 6:
-      return ScanSse2Leads<6>(tables, matcher, block, size, facts);
-    case 7:
-      return ScanSse2Leads<7>(tables, matcher, block, size, facts);
-    case 8:
-      return ScanSse2Leads<8>(tables, matcher, block, size, facts);
-    default:
-      return ScanByByte(tables, matcher, block, size, facts);
-  }
+// One scan per count of lead bytes, picked at load.
+template <std::size_t... Leads>
+constexpr std::array<BlockScanFn, sizeof...(Leads)> Sse2Scans(std::index_sequence<Leads...>) {
+  return {&ScanSse2Leads<Leads>...};
 }
+constexpr auto kSse2Scans = Sse2Scans(std::make_index_sequence<kMaxSse2Leads + 1>());
 
 }  // namespace
 #endif
@@ -389,27 +376,11 @@ NCDRILL_AVX2 bool ScanAvx2Leads(const PrefixTables& tables, BlockMatcher& matche
   return scan.found();
 }
 
-NCDRILL_AVX2 bool ScanAvx2(const PrefixTables& tables, BlockMatcher& matcher,
-                           const unsigned char* block, std::size_t size, BlockFacts& facts) {
-  switch (tables.leadCount) {
-    case 2:
-      return ScanAvx2Leads<2>(tables, matcher, block, size, facts);
-    case 3:
-      return ScanAvx2Leads<3>(tables, matcher, block, size, facts);
-    case 4:
-      return ScanAvx2Leads<4>(tables, matcher, block, size, facts);
-    case 5:
-      return ScanAvx2Leads<5>(tables, matcher, block, size, facts);
-    case 6:
-      return ScanAvx2Leads<6>(tables, matcher, block, size, facts);
-    case 7:
-      return ScanAvx2Leads<7>(tables, matcher, block, size, facts);
-    case 8:
-      return ScanAvx2Leads<8>(tables, matcher, block, size, facts);
-    default:
-      return ScanAvx2ByNibbles(tables, matcher, block, size, facts);
-  }
+template <std::size_t... Leads>
+constexpr std::array<BlockScanFn, sizeof...(Leads)> Avx2Scans(std::index_sequence<Leads...>) {
+  return {&ScanAvx2Leads<Leads>...};
 }
+constexpr auto kAvx2Scans = Avx2Scans(std::make_index_sequence<kMaxSse2Leads + 1>());
 
 // --- AVX-512: a word is one vector, and masked loads read only the bytes
 // the block has ---
@@ -554,8 +525,8 @@ bool ProcessorHas(VectorUnit unit) noexcept {
 
 }  // namespace
 
-BlockScanFn BlockScanFor(VectorUnit unit) noexcept {
-  if (!ProcessorHas(unit)) return nullptr;
+BlockScanFn BlockScanFor(VectorUnit unit, std::size_t leadCount) noexcept {
+  if (!HasVectorUnit(unit)) return nullptr;
   switch (unit) {
 #if defined(__x86_64__)
     case VectorUnit::kAvx512Vbmi:
@@ -563,21 +534,24 @@ BlockScanFn BlockScanFor(VectorUnit unit) noexcept {
     case VectorUnit::kAvx512:
       return &ScanAvx512;
     case VectorUnit::kAvx2:
-      return &ScanAvx2;
+      return leadCount < kAvx2Scans.size() ? kAvx2Scans[leadCount] : &ScanAvx2ByNibbles;
 #endif
 #if defined(__x86_64__) || defined(__i386__)
     case VectorUnit::kSse2:
-      return &ScanSse2;
+      return leadCount < kSse2Scans.size() ? kSse2Scans[leadCount] : &ScanByByte;
 #endif
-    case VectorUnit::kPortable:
-      return &ScanPortable;
     default:
-      break;
+      return PortableScanFor(leadCount);
   }
-  return nullptr;
 }
 
-bool HasVectorUnit(VectorUnit unit) noexcept { return BlockScanFor(unit) != nullptr; }
+bool HasVectorUnit(VectorUnit unit) noexcept {
+#if defined(__i386__)
+  // The AVX units are built for x86-64 only.
+  if (unit > VectorUnit::kSse2) return false;
+#endif
+  return ProcessorHas(unit);
+}
 
 VectorUnit BestVectorUnit() noexcept {
   auto unit = static_cast<int>(HighestAllowedUnit());

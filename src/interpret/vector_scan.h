@@ -172,9 +172,10 @@ enum class VectorUnit {
 // Whether this processor, and this build's target, has `unit`.
 bool HasVectorUnit(VectorUnit unit) noexcept;
 
-// The scan for `unit`, or null when this processor (or this build's target)
-// does not have it.
-BlockScanFn BlockScanFor(VectorUnit unit) noexcept;
+// The scan for `unit` and tables whose names and codes start with
+// `leadCount` different bytes (PrefixTables::leadCount), or null when this
+// processor (or this build's target) does not have `unit`.
+BlockScanFn BlockScanFor(VectorUnit unit, std::size_t leadCount) noexcept;
 
 // The highest unit this build may use (NCDRILL_VECTOR_UNIT).
 VectorUnit HighestAllowedUnit() noexcept;
