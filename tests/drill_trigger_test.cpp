@@ -104,6 +104,23 @@ TEST(DrillBlock, ValuesMarkRequestedNumbersAndSlotsInCurrentUnits) {
   EXPECT_EQ(LastList(s), (List{{100, 100}}));
 }
 
+TEST(DrillBlock, MarksOfAPileOfSelectionsAreAllUndoneAtTheNextDrillBlock) {
+  std::string table;
+  for (int n = 1; n <= 20; ++n) table += std::to_string(n) + "\n";
+  Session s(table + "99 D\n");
+  // More Selections than a drill block notes one by one, the last ones
+  // marking records the first ones do not.
+  for (int round = 0; round < 300; ++round) s.Block("T1");
+  for (int n = 2; n <= 20; ++n) s.Block("T" + std::to_string(n));
+  s.Block("D");
+  ASSERT_EQ(LastList(s).size(), 319u);
+  for (std::size_t r = 0; r < 20; ++r) EXPECT_EQ(LastChain(s).chain[r].second, 0.0f);
+  s.Block("T3 D");
+  const Chain& chain = LastChain(s).chain;
+  for (std::size_t r = 0; r < 20; ++r) EXPECT_EQ(chain[r].second, r == 2 ? 0.0f : 127.0f) << r;
+  EXPECT_EQ(chain[20].second, 127.0f);
+}
+
 TEST(DrillBlock, SlotMinusOneMarksOnlyARecordNumberedMinusOne) {
   Session plain("5\n8 D\n");
   plain.Block("T3 D");

@@ -132,9 +132,9 @@ void RecordingHost::EndBlock(void* context) {
   Self(context)->Record(std::move(e));
 }
 
-Session::Session(std::string_view table, const char* tableFileName) {
+Session::Session(std::string_view table, const char* tableFileName, const std::string& pluginFile) {
   folder_.Write(tableFileName != nullptr ? tableFileName : "VONDRIX_4.txt", table);
-  plugin_ = std::make_unique<LoadedPlugin>(folder_.path());
+  plugin_ = std::make_unique<LoadedPlugin>(folder_.path(), "", pluginFile);
   interpreter_ = plugin_->Create(host_.table(), nullptr, tableFileName);
   if (interpreter_ == nullptr) throw std::runtime_error("GetInterpreter returned null");
 }

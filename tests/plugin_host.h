@@ -105,7 +105,9 @@ class RecordingHost {
 // only need to feed blocks.
 class Session {
  public:
-  explicit Session(std::string_view table, const char* tableFileName = nullptr);
+  // `pluginFile`: the plug-in file to copy and load.
+  explicit Session(std::string_view table, const char* tableFileName = nullptr,
+                   const std::string& pluginFile = BuiltPluginFile());
   ~Session();
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;

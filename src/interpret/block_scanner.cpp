@@ -2,13 +2,15 @@
 
 #include <limits>
 
+#include "interpret/portable_scan.h"
+
 namespace ncdrill {
 namespace {
 
 bool IsDigit(char c) noexcept { return c >= '0' && c <= '9'; }
 
 // The digits at the start of `digits`, as a 32-bit atol that clamps.
-std::int32_t LeadingNumber(std::string_view digits) noexcept {
+std::int32_t LeadingNumberByDigit(std::string_view digits) noexcept {
   constexpr std::int64_t kMax = std::numeric_limits<std::int32_t>::max();
   std::int64_t value = 0;
   for (const char c : digits) {
@@ -19,6 +21,28 @@ std::int32_t LeadingNumber(std::string_view digits) noexcept {
   return static_cast<std::int32_t>(value);
 }
 
+// The same, without a loop whose end depends on the digits, for `digits`
+// that start with one: up to 7 digits come out of one 64-bit word.
+std::int32_t LeadingNumber(std::string_view digits) noexcept {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(digits.data());
+  const std::uint64_t word =
+      digits.size() >= 8 ? LoadWord(bytes) : LoadPartialWord(bytes, digits.size());
+  // Byte k of `values` is digit k; a byte that is no digit comes out from 10
+  // up (or borrows, which only disturbs the bytes after it).
+  const std::uint64_t values = word - 0x3030303030303030ULL;
+  const std::uint64_t notDigits =
+      ((values + 0x7676767676767676ULL) | values) & 0x8080808080808080ULL;
+  if (notDigits == 0) return LeadingNumberByDigit(digits);  // 8 digits or more: may clamp
+  const unsigned count = CountTrailingZeros(notDigits) / 8;
+  // The digits in the top bytes, zeros before them, then pairs, fours and
+  // eights of digits combined by multiplication.
+  std::uint64_t x = values << (8 * (8 - count));
+  x = ((x & 0x0F0F0F0F0F0F0F0FULL) * 2561) >> 8;
+  x = ((x & 0x00FF00FF00FF00FFULL) * 6553601) >> 16;
+  x = ((x & 0x0000FFFF0000FFFFULL) * 42949672960001ULL) >> 32;
+  return static_cast<std::int32_t>(x);
+}
+
 void AppendRequests(std::int32_t value, bool isMask, const DefinitionTable& table,
                     SelectionStore& selections) noexcept {
   if (!isMask) {
@@ -27,12 +51,7 @@ void AppendRequests(std::int32_t value, bool isMask, const DefinitionTable& tabl
     return;
   }
   const auto bits = static_cast<std::uint32_t>(value) & ((1u << DefinitionTable::kMaskBits) - 1);
-  for (std::uint32_t rest = bits; rest != 0; rest &= rest - 1) {
-    const int bit = __builtin_ctz(rest);
-    const NumberIndex::Resolved& resolved = table.ResolveMaskBit(bit);
-    selections.Append(Selection{resolved.slot, DefinitionTable::kFirstMaskRequest + bit},
-                      resolved.markRank);
-  }
+  selections.AppendEachBit(bits, table.maskSelections(), table.maskRanks());
 }
 
 bool UnitsAfter(std::string_view block, std::size_t g2, bool unitsInch) noexcept {

@@ -25,27 +25,55 @@ void SelectionStore::Reserve() {
   if (chunks_.empty()) chunks_.push_back(std::make_unique<Chunk>());
 }
 
-bool SelectionStore::Append(Selection selection, std::size_t markRank) noexcept {
-  if (list_.count == std::numeric_limits<std::uint32_t>::max()) return false;
-  if (used_ == chunks_.size() * kChunkNodes) {
-    std::unique_ptr<Chunk> chunk(new (std::nothrow) Chunk);
-    if (!chunk) return false;
+bool SelectionStore::TakeChunk() noexcept {
+  constexpr std::uint32_t kMaxCount = std::numeric_limits<std::uint32_t>::max();
+  if (list_.count == kMaxCount) return false;
+  const std::size_t chunk = used_ / kChunkNodes;
+  OwnedNode* nodes = nullptr;
+  if (chunk < chunks_.size()) {
+    nodes = chunks_[chunk]->nodes;
+  } else {
+    std::unique_ptr<Chunk> added(new (std::nothrow) Chunk);
+    if (!added) return false;
+    nodes = added->nodes;
     try {
-      chunks_.push_back(std::move(chunk));
+      chunks_.push_back(std::move(added));
     } catch (const std::bad_alloc&) {
       return false;
     }
   }
-  OwnedNode& owned = Node(used_++);
-  owned.markRank = markRank;
-  SelectionNode& node = owned.node;
-  node.selection = selection;
-  node.next = &sentinel_;
-  node.prev = sentinel_.prev;
-  sentinel_.prev->next = &node;
-  sentinel_.prev = &node;
-  ++list_.count;
+  const std::size_t room = kChunkNodes - used_ % kChunkNodes;
+  const std::size_t countRoom = kMaxCount - list_.count;
+  free_ = nodes + used_ % kChunkNodes;
+  freeEnd_ = free_ + (room < countRoom ? room : countRoom);
   return true;
+}
+
+void SelectionStore::AppendEachBit(std::uint32_t bits, const Selection* selectionOfBit,
+                                   const std::size_t* rankOfBit) noexcept {
+  while (bits != 0) {
+    if (free_ == freeEnd_ && !TakeChunk()) {
+      bits &= bits - 1;
+      continue;
+    }
+    const auto room = static_cast<std::size_t>(freeEnd_ - free_);
+    SelectionNode* last = sentinel_.prev;
+    std::size_t added = 0;
+    for (; bits != 0 && added < room; bits &= bits - 1, ++added) {
+      const int bit = __builtin_ctz(bits);
+      OwnedNode& owned = free_[added];
+      owned.markRank = rankOfBit[bit];
+      owned.node.selection = selectionOfBit[bit];
+      owned.node.prev = last;
+      last->next = &owned.node;
+      last = &owned.node;
+    }
+    last->next = &sentinel_;
+    sentinel_.prev = last;
+    free_ += added;
+    used_ += added;
+    list_.count += static_cast<std::uint32_t>(added);
+  }
 }
 
 void SelectionStore::EndHandOver() noexcept {
@@ -59,6 +87,8 @@ void SelectionStore::EndHandOver() noexcept {
   }
   used_ = 0;
   listStart_ = 0;
+  free_ = nullptr;
+  freeEnd_ = nullptr;
   if (chunks_.size() > kKeptChunks) chunks_.resize(kKeptChunks);
 }
 

@@ -25,8 +25,28 @@ class SelectionStore {
 
   // Appends at the end, with the rank of the records it marks at the next
   // drill block. Returns false, leaving the list as it was, when no memory
-  // is left for the node.
-  bool Append(Selection selection, std::size_t markRank) noexcept;
+  // is left for the node. Inline: mask requests append up to 14 at a time.
+  bool Append(Selection selection, std::size_t markRank) noexcept {
+    if (free_ == freeEnd_ && !TakeChunk()) return false;
+    OwnedNode& owned = *free_++;
+    ++used_;
+    owned.markRank = markRank;
+    SelectionNode& node = owned.node;
+    node.selection = selection;
+    node.next = &sentinel_;
+    node.prev = sentinel_.prev;
+    sentinel_.prev->next = &node;
+    sentinel_.prev = &node;
+    ++list_.count;
+    return true;
+  }
+
+  // Appends selectionOfBit[bit], with rankOfBit[bit], for each set bit of
+  // `bits`, the lowest first. A Selection that finds no memory is dropped.
+  // One pass that keeps the list's end in registers: an "M9" mask appends up
+  // to 14.
+  void AppendEachBit(std::uint32_t bits, const Selection* selectionOfBit,
+                     const std::size_t* rankOfBit) noexcept;
 
   // The list object handed to the host; its address never changes.
   const SelectionList& list() const noexcept { return list_; }
@@ -35,7 +55,13 @@ class SelectionStore {
   // Calls visit(markRank) for each Selection, in order.
   template <typename Visit>
   void ForEachMarkRank(Visit&& visit) const noexcept {
-    for (std::size_t i = listStart_; i < used_; ++i) visit(Node(i).markRank);
+    for (std::size_t i = listStart_; i < used_;) {
+      const OwnedNode* nodes = chunks_[i / kChunkNodes]->nodes;
+      const std::size_t chunkEnd = (i / kChunkNodes + 1) * kChunkNodes;
+      for (const std::size_t end = used_ < chunkEnd ? used_ : chunkEnd; i < end; ++i) {
+        visit(nodes[i % kChunkNodes].markRank);
+      }
+    }
   }
 
   // Brackets a hand-over of the list to the host. EndHandOver removes every
@@ -58,6 +84,10 @@ class SelectionStore {
   OwnedNode& Node(std::size_t i) const noexcept {
     return chunks_[i / kChunkNodes]->nodes[i % kChunkNodes];
   }
+  // Points free_ at node used_, in a kept chunk or a new one, and freeEnd_
+  // at the end of its chunk or where the count would overflow. Returns
+  // false when no memory is left or the count is at its largest.
+  bool TakeChunk() noexcept;
 
   SelectionList list_{};
   SelectionNode sentinel_{};
@@ -67,6 +97,8 @@ class SelectionStore {
   std::vector<std::unique_ptr<Chunk>> chunks_;
   std::size_t used_ = 0;
   std::size_t listStart_ = 0;
+  OwnedNode* free_ = nullptr;     // node used_, while it is in a taken chunk
+  OwnedNode* freeEnd_ = nullptr;  // free_ == freeEnd_: TakeChunk first
   int handOvers_ = 0;
 };
 

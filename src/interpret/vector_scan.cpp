@@ -1,123 +1,468 @@
 #include "interpret/vector_scan.h"
 
-#include <cstring>
-#include <initializer_list>
+#include <array>
+#include <utility>
 
-#if defined(__x86_64__)
+#include "interpret/portable_scan.h"
+
+#if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 #endif
 
 namespace ncdrill {
 
+#if defined(__x86_64__) || defined(__i386__)
+namespace {
+
+// --- SSE2: no byte shuffles, so each byte is compared with every byte a
+// name or code starts with, 16 at a time ---
+
+// i386 builds do not assume SSE2; the functions that use it say so.
+#define NCDRILL_SSE2 __attribute__((target("sse2")))
+
+// Where the scan is entered. A 32-bit caller built by the Microsoft
+// compiler keeps the stack only 4-byte aligned, and SSE2 instructions that
+// read a spilled vector from the stack need it 16-byte aligned: 32-bit builds
+// align it on the way in.
+#if defined(__i386__)
+#define NCDRILL_SSE2_ENTRY __attribute__((target("sse2"), force_align_arg_pointer))
+#else
+#define NCDRILL_SSE2_ENTRY NCDRILL_SSE2
+#endif
+
+constexpr std::size_t kSse2Bytes = 16;
+
+// Comparing with each first byte costs about as much as looking at the 16
+// bytes one by one once there are this many.
+constexpr std::size_t kMaxSse2Leads = 8;
+
+// The `count` (at most 16) bytes at `bytes`, zero above them; reads nothing
+// past them.
+NCDRILL_SSE2 NCDRILL_INLINE __m128i LoadPartial128(const unsigned char* bytes, std::size_t count) {
+  if (count <= 8) return _mm_set_epi64x(0, static_cast<long long>(LoadPartialWord(bytes, count)));
+  return _mm_set_epi64x(static_cast<long long>(LoadPartialWord(bytes + 8, count - 8)),
+                        static_cast<long long>(LoadWord(bytes)));
+}
+
+NCDRILL_SSE2 NCDRILL_INLINE __m128i Row128(const std::uint8_t* row) {
+  return _mm_load_si128(reinterpret_cast<const __m128i*>(row));
+}
+
+// Bit k: byte k of `first` may need a look: it starts a name or a code (one
+// of the leads, followed by a byte in the second-byte range) or ends the
+// text (NUL). `second` holds the byte after each.
+template <std::size_t Leads>
+NCDRILL_SSE2 NCDRILL_INLINE unsigned BytesToLookAt128(__m128i first, __m128i second,
+                                                      const PrefixTables& tables) {
+  const __m128i zero = _mm_setzero_si128();
+  __m128i lead = zero;
+  for (std::size_t k = 0; k < Leads; ++k) {
+    lead = _mm_or_si128(lead, _mm_cmpeq_epi8(first, Row128(tables.leads[k])));
+  }
+  const __m128i fromLow = _mm_sub_epi8(second, Row128(tables.secondLow));
+  const __m128i inRange = _mm_cmpeq_epi8(_mm_subs_epu8(fromLow, Row128(tables.secondSpan)), zero);
+  const __m128i look = _mm_or_si128(_mm_and_si128(lead, inRange), _mm_cmpeq_epi8(first, zero));
+  return static_cast<unsigned>(_mm_movemask_epi8(look));
+}
+
+// Bit k: byte k of `first` is `row`'s byte.
+NCDRILL_SSE2 NCDRILL_INLINE std::uint64_t Equal128(__m128i first, const std::uint8_t* row) {
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(first, Row128(row))));
+}
+
+// Sets in `masks` what the positions that `look` flags from `at` hold; bit
+// k of `look` stands for position at + k, and bit k of `masks` for position
+// start + k.
+NCDRILL_INLINE void ClassifyLooks(const PrefixTables& tables, const unsigned char* block,
+                                  std::size_t size, std::size_t start, std::size_t at,
+                                  unsigned look, WordMasks& masks) {
+  for (; look != 0; look &= look - 1) {
+    const unsigned byte = CountTrailingZeros(look);
+    ClassifyPosition(tables, block, size, at + byte, static_cast<unsigned>(at - start) + byte,
+                     masks);
+  }
+}
+
+// Adds what the 16 positions from `at` hold (`first`, and `second` the
+// bytes after them) to the masks of the positions from `start`: "T" and "("
+// when `WithT`, and whatever the positions that need a look hold.
+template <std::size_t Leads, bool WithT>
+NCDRILL_SSE2 NCDRILL_INLINE void Add128(const PrefixTables& tables, const unsigned char* block,
+                                        std::size_t size, std::size_t start, std::size_t at,
+                                        __m128i first, __m128i second, unsigned valid,
+                                        WordMasks& masks) {
+  const unsigned look = BytesToLookAt128<Leads>(first, second, tables) & valid;
+  if (WithT) {
+    const auto shift = static_cast<unsigned>(at - start);
+    masks.t |= (Equal128(first, tables.leads[Leads]) & valid) << shift;
+    masks.paren |= (Equal128(first, tables.leads[Leads + 1]) & valid) << shift;
+  }
+  if (look != 0) ClassifyLooks(tables, block, size, start, at, look, masks);
+}
+
+// Adds what the positions from `at` to `end` hold to the masks of the
+// positions from `start`, 16 at a time, the text's last 16 or fewer apart;
+// "T" and "(" only when `WithT` (until the word that holds the first "T").
+template <std::size_t Leads, bool WithT>
+NCDRILL_SSE2 NCDRILL_INLINE void AddFrom128(const PrefixTables& tables, const unsigned char* block,
+                                            std::size_t size, std::size_t start, std::size_t at,
+                                            std::size_t end, WordMasks& masks) {
+  // Whole vectors with the byte after them.
+  const std::size_t wholeEnd = end < size ? end : size - 1;
+  for (; at + kSse2Bytes <= wholeEnd; at += kSse2Bytes) {
+    Add128<Leads, WithT>(tables, block, size, start, at,
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + at)),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + at + 1)), 0xffffu,
+                         masks);
+  }
+  if (at < end) {
+    // The byte after the text's last counts as 0.
+    const __m128i first = LoadPartial128(block + at, end - at);
+    Add128<Leads, WithT>(tables, block, size, start, at, first, _mm_srli_si128(first, 1),
+                         static_cast<unsigned>(LowBits(end - at)), masks);
+  }
+}
+
+// The masks of the 64 positions from `start`.
+template <std::size_t Leads, bool WithT>
+NCDRILL_SSE2 NCDRILL_INLINE WordMasks MasksSse2(const PrefixTables& tables,
+                                                const unsigned char* block, std::size_t size,
+                                                std::size_t start) {
+  WordMasks masks{0, 0, 0, 0, 0, 0, 0};
+  const std::size_t end = size - start < kWordPositions ? size : start + kWordPositions;
+  AddFrom128<Leads, WithT>(tables, block, size, start, start, end, masks);
+  return masks;
+}
+
+template <std::size_t Leads>
+NCDRILL_SSE2_ENTRY bool ScanSse2Leads(const PrefixTables& tables, BlockMatcher& matcher,
+                                      const unsigned char* block, std::size_t size,
+                                      BlockFacts& facts) {
+  ScanState scan(matcher, block, size, facts);
+  bool tSeen = false;
+  for (std::size_t start = 0; start < size; start += kWordPositions) {
+    const WordMasks masks = tSeen ? MasksSse2<Leads, false>(tables, block, size, start)
+                                  : MasksSse2<Leads, true>(tables, block, size, start);
+    tSeen = tSeen || masks.t != 0;
+    if (!scan.Fold(masks, start)) break;
+  }
+  return scan.found();
+}
+
+// One scan per count of lead bytes, picked at load.
+template <std::size_t... Leads>
+constexpr std::array<BlockScanFn, sizeof...(Leads)> Sse2Scans(std::index_sequence<Leads...>) {
+  return {&ScanSse2Leads<Leads>...};
+}
+constexpr auto kSse2Scans = Sse2Scans(std::make_index_sequence<kMaxSse2Leads + 1>());
+
+}  // namespace
+#endif
+
 #if defined(__x86_64__)
 namespace {
 
-// --- AVX2: a word of 64 positions is two vectors of 32 ---
+// --- AVX2: nibble shuffles, 32 positions at a time; a block's last few 16
+// at a time ---
 
-__attribute__((target("avx2"))) inline __m256i NibbleLookup256(const std::uint8_t* low,
-                                                               const std::uint8_t* high,
-                                                               __m256i v) {
+#define NCDRILL_AVX2 __attribute__((target("avx2")))
+
+// The four nibble tables in registers.
+struct Tables256 {
+  __m256i low1, high1, low2, high2;
+};
+
+NCDRILL_AVX2 NCDRILL_INLINE __m256i NibbleLookup256(__m256i low, __m256i high, __m256i v) {
   const __m256i nibble = _mm256_set1_epi8(0x0f);
   const __m256i lows = _mm256_and_si256(v, nibble);
   const __m256i highs = _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble);
-  return _mm256_and_si256(
-      _mm256_shuffle_epi8(_mm256_load_si256(reinterpret_cast<const __m256i*>(low)), lows),
-      _mm256_shuffle_epi8(_mm256_load_si256(reinterpret_cast<const __m256i*>(high)), highs));
+  return _mm256_and_si256(_mm256_shuffle_epi8(low, lows), _mm256_shuffle_epi8(high, highs));
 }
 
-__attribute__((target("avx2"))) inline std::uint64_t Bits256(__m256i v) {
+NCDRILL_AVX2 NCDRILL_INLINE std::uint64_t Bits256(__m256i v) {
   return static_cast<std::uint32_t>(_mm256_movemask_epi8(v));
 }
 
-// Positions [0, 32) of `at`; reads 33 bytes.
-__attribute__((target("avx2"))) inline PositionMasks Half(const PrefixTables& tables,
-                                                          const unsigned char* at) {
-  const __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
-  const __m256i second = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 1));
-  const __m256i both = _mm256_and_si256(NibbleLookup256(tables.low1, tables.high1, first),
-                                        NibbleLookup256(tables.low2, tables.high2, second));
-  const __m256i none = _mm256_cmpeq_epi8(both, _mm256_setzero_si256());
-  return PositionMasks{~Bits256(none) & 0xffffffffu,
-                       Bits256(_mm256_cmpeq_epi8(first, _mm256_set1_epi8('T'))),
-                       Bits256(_mm256_cmpeq_epi8(first, _mm256_set1_epi8('(')))};
+NCDRILL_AVX2 NCDRILL_INLINE __m256i Equal256(__m256i v, char c) {
+  return _mm256_cmpeq_epi8(v, _mm256_set1_epi8(c));
 }
 
-// Positions [0, 64) of `at`; reads 65 bytes.
-__attribute__((target("avx2"))) inline PositionMasks Word256(const PrefixTables& tables,
-                                                             const unsigned char* at) {
-  const PositionMasks low = Half(tables, at);
-  const PositionMasks high = Half(tables, at + 32);
-  return PositionMasks{low.candidates | high.candidates << 32, low.t | high.t << 32,
-                       low.paren | high.paren << 32};
+// The masks of the 32 positions whose bytes are `first`, the bytes after
+// them `second`, and the bytes after those `third`.
+template <bool WithT>
+NCDRILL_AVX2 NCDRILL_INLINE WordMasks Masks32(const Tables256& tables, __m256i first,
+                                              __m256i second, __m256i third) {
+  const __m256i names = _mm256_and_si256(NibbleLookup256(tables.low1, tables.high1, first),
+                                         NibbleLookup256(tables.low2, tables.high2, second));
+  const __m256i namesAt =
+      _mm256_cmpeq_epi8(_mm256_cmpeq_epi8(names, _mm256_setzero_si256()), _mm256_setzero_si256());
+  const __m256i g = Equal256(first, 'G');
+  const __m256i m9 = _mm256_and_si256(Equal256(first, 'M'), Equal256(second, '9'));
+  const __m256i g2 = _mm256_and_si256(g, Equal256(second, '2'));
+  const __m256i g52 =
+      _mm256_and_si256(_mm256_and_si256(g, Equal256(second, '5')), Equal256(third, '2'));
+  const __m256i nul = _mm256_cmpeq_epi8(first, _mm256_setzero_si256());
+  const __m256i t = WithT ? Equal256(first, 'T') : _mm256_setzero_si256();
+  const __m256i paren = WithT ? Equal256(first, '(') : _mm256_setzero_si256();
+  const __m256i any =
+      _mm256_or_si256(_mm256_or_si256(_mm256_or_si256(namesAt, nul), _mm256_or_si256(t, paren)),
+                      _mm256_or_si256(_mm256_or_si256(m9, g2), g52));
+  if (_mm256_testz_si256(any, any)) return WordMasks{0, 0, 0, 0, 0, 0, 0};
+  return WordMasks{Bits256(namesAt), Bits256(t),  Bits256(paren), Bits256(nul),
+                   Bits256(m9),      Bits256(g2), Bits256(g52)};
 }
 
-PositionMasks Limit(PositionMasks masks, std::size_t positions) {
-  const std::uint64_t valid = LowBits(positions);
-  return PositionMasks{masks.candidates & valid, masks.t & valid, masks.paren & valid};
+// 16 positions, with 128-bit halves of the same lookups.
+template <bool WithT>
+NCDRILL_AVX2 NCDRILL_INLINE WordMasks Masks16(const Tables256& tables, __m128i first,
+                                              __m128i second, __m128i third) {
+  const WordMasks wide =
+      Masks32<WithT>(tables, _mm256_castsi128_si256(first), _mm256_castsi128_si256(second),
+                     _mm256_castsi128_si256(third));
+  constexpr std::uint64_t kLow = 0xffff;
+  return WordMasks{wide.names & kLow, wide.t & kLow,  wide.paren & kLow, wide.nul & kLow,
+                   wide.m9 & kLow,    wide.g2 & kLow, wide.g52 & kLow};
 }
 
-// The last word of a block may not have 65 bytes to read; AVX2 reads it
-// from a zero-padded copy.
-__attribute__((target("avx2"))) void CandidateMasksAvx2(const PrefixTables& tables,
-                                                        const unsigned char* bytes,
-                                                        std::size_t positions, std::size_t readable,
-                                                        PositionMasks* masks) {
-  std::size_t base = 0;
-  for (; base + kWordPositions < readable && base < positions; base += kWordPositions) {
-    *masks++ = Limit(Word256(tables, bytes + base), positions - base);
+// The masks of the positions from `at` on, 32 or 16 of them, whichever the
+// bytes left allow; `width` says how many.
+template <bool WithT>
+NCDRILL_AVX2 NCDRILL_INLINE WordMasks MasksFrom(const Tables256& tables, const unsigned char* block,
+                                                std::size_t size, std::size_t at,
+                                                std::size_t& width) {
+  if (at + 34 <= size) {
+    width = 32;
+    const unsigned char* p = block + at;
+    return Masks32<WithT>(tables, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)),
+                          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 1)),
+                          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 2)));
   }
-  if (base >= positions) return;
-  alignas(32) unsigned char padded[2 * kWordPositions] = {};
-  std::memcpy(padded, bytes + base, readable - base);
-  *masks = Limit(Word256(tables, padded), positions - base);
+  width = 16;
+  if (at + 18 <= size) {
+    const unsigned char* p = block + at;
+    return Masks16<WithT>(tables, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)),
+                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1)),
+                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2)));
+  }
+  // The last 17 bytes or fewer: the bytes after them count as 0.
+  const std::size_t left = size - at;
+  const __m128i first = LoadPartial128(block + at, left < 16 ? left : 16);
+  __m128i second = _mm_srli_si128(first, 1);
+  __m128i third = _mm_srli_si128(first, 2);
+  if (left > 16) {
+    const __m128i last = _mm_cvtsi32_si128(block[at + 16]);
+    second = _mm_or_si128(second, _mm_slli_si128(last, 15));
+    third = _mm_or_si128(third, _mm_slli_si128(last, 14));
+  }
+  const WordMasks masks = Masks16<WithT>(tables, first, second, third);
+  const std::uint64_t valid = LowBits(left);
+  return WordMasks{masks.names & valid, masks.t & valid,  masks.paren & valid, masks.nul & valid,
+                   masks.m9 & valid,    masks.g2 & valid, masks.g52 & valid};
 }
+
+template <bool WithT>
+NCDRILL_AVX2 NCDRILL_INLINE WordMasks MasksByNibbles(const Tables256& tables,
+                                                     const unsigned char* block, std::size_t size,
+                                                     std::size_t start) {
+  WordMasks word{0, 0, 0, 0, 0, 0, 0};
+  const std::size_t end = size - start < kWordPositions ? size : start + kWordPositions;
+  std::size_t width = 0;
+  for (std::size_t at = start; at < end; at += width) {
+    const WordMasks part = MasksFrom<WithT>(tables, block, size, at, width);
+    const auto shift = static_cast<unsigned>(at - start);
+    word.names |= part.names << shift;
+    word.t |= part.t << shift;
+    word.paren |= part.paren << shift;
+    word.nul |= part.nul << shift;
+    word.m9 |= part.m9 << shift;
+    word.g2 |= part.g2 << shift;
+    word.g52 |= part.g52 << shift;
+  }
+  return word;
+}
+
+// A table whose names start with many different bytes: names by nibble
+// lookups, codes by compares, everything 32 positions at a time.
+NCDRILL_AVX2 bool ScanAvx2ByNibbles(const PrefixTables& prefixTables, BlockMatcher& matcher,
+                                    const unsigned char* block, std::size_t size,
+                                    BlockFacts& facts) {
+  const Tables256 tables{_mm256_load_si256(reinterpret_cast<const __m256i*>(prefixTables.low1)),
+                         _mm256_load_si256(reinterpret_cast<const __m256i*>(prefixTables.high1)),
+                         _mm256_load_si256(reinterpret_cast<const __m256i*>(prefixTables.low2)),
+                         _mm256_load_si256(reinterpret_cast<const __m256i*>(prefixTables.high2))};
+  ScanState scan(matcher, block, size, facts);
+  bool tSeen = false;
+  for (std::size_t start = 0; start < size; start += kWordPositions) {
+    const WordMasks masks = tSeen ? MasksByNibbles<false>(tables, block, size, start)
+                                  : MasksByNibbles<true>(tables, block, size, start);
+    tSeen = tSeen || masks.t != 0;
+    if (!scan.Fold(masks, start)) break;
+  }
+  return scan.found();
+}
+
+// Otherwise the SSE2 way, 32 positions at a time: a byte needs a look when
+// it starts a name or a code, is NUL, or is "T" or "(" before the first "T".
+NCDRILL_AVX2 NCDRILL_INLINE __m256i Row256(const std::uint8_t* row) {
+  return _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(row)));
+}
+
+template <std::size_t Leads>
+NCDRILL_AVX2 NCDRILL_INLINE unsigned BytesToLookAt256(__m256i first, __m256i second,
+                                                      const PrefixTables& tables) {
+  const __m256i zero = _mm256_setzero_si256();
+  __m256i lead = zero;
+  for (std::size_t k = 0; k < Leads; ++k) {
+    lead = _mm256_or_si256(lead, _mm256_cmpeq_epi8(first, Row256(tables.leads[k])));
+  }
+  const __m256i fromLow = _mm256_sub_epi8(second, Row256(tables.secondLow));
+  const __m256i inRange =
+      _mm256_cmpeq_epi8(_mm256_subs_epu8(fromLow, Row256(tables.secondSpan)), zero);
+  const __m256i look =
+      _mm256_or_si256(_mm256_and_si256(lead, inRange), _mm256_cmpeq_epi8(first, zero));
+  return static_cast<unsigned>(_mm256_movemask_epi8(look));
+}
+
+NCDRILL_AVX2 NCDRILL_INLINE std::uint64_t Equal256(__m256i first, const std::uint8_t* row) {
+  return static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(first, Row256(row))));
+}
+
+// As Add128, for 32 positions.
+template <std::size_t Leads, bool WithT>
+NCDRILL_AVX2 NCDRILL_INLINE void Add256(const PrefixTables& tables, const unsigned char* block,
+                                        std::size_t size, std::size_t start, std::size_t at,
+                                        __m256i first, __m256i second, WordMasks& masks) {
+  const unsigned look = BytesToLookAt256<Leads>(first, second, tables);
+  if (WithT) {
+    const auto shift = static_cast<unsigned>(at - start);
+    masks.t |= Equal256(first, tables.leads[Leads]) << shift;
+    masks.paren |= Equal256(first, tables.leads[Leads + 1]) << shift;
+  }
+  if (look != 0) ClassifyLooks(tables, block, size, start, at, look, masks);
+}
+
+// The masks of the 64 positions from `start`: 32 at a time, then as SSE2
+// does.
+template <std::size_t Leads, bool WithT>
+NCDRILL_AVX2 NCDRILL_INLINE WordMasks MasksAvx2(const PrefixTables& tables,
+                                                const unsigned char* block, std::size_t size,
+                                                std::size_t start) {
+  WordMasks masks{0, 0, 0, 0, 0, 0, 0};
+  const std::size_t end = size - start < kWordPositions ? size : start + kWordPositions;
+  // Whole vectors with the byte after them.
+  const std::size_t wholeEnd = end < size ? end : size - 1;
+  std::size_t at = start;
+  for (; at + 32 <= wholeEnd; at += 32) {
+    Add256<Leads, WithT>(tables, block, size, start, at,
+                         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + at)),
+                         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + at + 1)),
+                         masks);
+  }
+  AddFrom128<Leads, WithT>(tables, block, size, start, at, end, masks);
+  return masks;
+}
+
+template <std::size_t Leads>
+NCDRILL_AVX2 bool ScanAvx2Leads(const PrefixTables& tables, BlockMatcher& matcher,
+                                const unsigned char* block, std::size_t size, BlockFacts& facts) {
+  ScanState scan(matcher, block, size, facts);
+  bool tSeen = false;
+  for (std::size_t start = 0; start < size; start += kWordPositions) {
+    const WordMasks masks = tSeen ? MasksAvx2<Leads, false>(tables, block, size, start)
+                                  : MasksAvx2<Leads, true>(tables, block, size, start);
+    tSeen = tSeen || masks.t != 0;
+    if (!scan.Fold(masks, start)) break;
+  }
+  return scan.found();
+}
+
+template <std::size_t... Leads>
+constexpr std::array<BlockScanFn, sizeof...(Leads)> Avx2Scans(std::index_sequence<Leads...>) {
+  return {&ScanAvx2Leads<Leads>...};
+}
+constexpr auto kAvx2Scans = Avx2Scans(std::make_index_sequence<kMaxSse2Leads + 1>());
 
 // --- AVX-512: a word is one vector, and masked loads read only the bytes
 // the block has ---
 
 #define NCDRILL_AVX512 __attribute__((target("avx512f,avx512bw")))
 
-// The four tables in registers: stores of the masks could otherwise alias
-// the byte tables and force them to be reloaded for every word.
+// The first 64 bytes from `at`, the 64 after each, and the 64 after those;
+// 0 past the text. `valid` marks the positions the text has.
+struct Bytes512 {
+  __m512i first, second, third;
+  std::uint64_t valid;
+};
+
+NCDRILL_AVX512 NCDRILL_INLINE Bytes512 Load512(const unsigned char* block, std::size_t size,
+                                               std::size_t at) {
+  if (at + kWordPositions + 2 <= size) {
+    return Bytes512{_mm512_loadu_si512(block + at), _mm512_loadu_si512(block + at + 1),
+                    _mm512_loadu_si512(block + at + 2), ~std::uint64_t{0}};
+  }
+  const std::size_t left = size - at;
+  return Bytes512{_mm512_maskz_loadu_epi8(LowBits(left), block + at),
+                  _mm512_maskz_loadu_epi8(LowBits(left - 1), block + at + 1),
+                  _mm512_maskz_loadu_epi8(LowBits(left < 2 ? 0 : left - 2), block + at + 2),
+                  LowBits(left)};
+}
+
+// Everything but the names, which each unit looks up its own way.
+template <bool WithT>
+NCDRILL_AVX512 NCDRILL_INLINE WordMasks CodeMasks512(const Bytes512& bytes, std::uint64_t names) {
+  const __m512i first = bytes.first;
+  const std::uint64_t g = _mm512_cmpeq_epi8_mask(first, _mm512_set1_epi8('G'));
+  const std::uint64_t second2 = _mm512_cmpeq_epi8_mask(bytes.second, _mm512_set1_epi8('2'));
+  const std::uint64_t second5 = _mm512_cmpeq_epi8_mask(bytes.second, _mm512_set1_epi8('5'));
+  const std::uint64_t third2 = _mm512_cmpeq_epi8_mask(bytes.third, _mm512_set1_epi8('2'));
+  const std::uint64_t m = _mm512_cmpeq_epi8_mask(first, _mm512_set1_epi8('M'));
+  const std::uint64_t second9 = _mm512_cmpeq_epi8_mask(bytes.second, _mm512_set1_epi8('9'));
+  const std::uint64_t t = WithT ? _mm512_cmpeq_epi8_mask(first, _mm512_set1_epi8('T')) : 0;
+  const std::uint64_t paren = WithT ? _mm512_cmpeq_epi8_mask(first, _mm512_set1_epi8('(')) : 0;
+  const std::uint64_t valid = bytes.valid;
+  return WordMasks{names & valid,
+                   t,
+                   paren,
+                   _mm512_testn_epi8_mask(first, first) & valid,
+                   m & second9,
+                   g & second2,
+                   g & second5 & third2};
+}
+
+// The four nibble tables in registers: stores could otherwise alias the
+// byte tables and force them to be reloaded for every word.
 struct Tables512 {
   __m512i low1, high1, low2, high2;
 };
 
-NCDRILL_AVX512 inline __m512i NibbleLookup512(__m512i low, __m512i high, __m512i v) {
+NCDRILL_AVX512 NCDRILL_INLINE __m512i NibbleLookup512(__m512i low, __m512i high, __m512i v) {
   const __m512i nibble = _mm512_set1_epi8(0x0f);
   const __m512i lows = _mm512_and_si512(v, nibble);
   const __m512i highs = _mm512_and_si512(_mm512_srli_epi16(v, 4), nibble);
   return _mm512_and_si512(_mm512_shuffle_epi8(low, lows), _mm512_shuffle_epi8(high, highs));
 }
 
-NCDRILL_AVX512 inline PositionMasks Word512(const Tables512& tables, __m512i first,
-                                            __m512i second) {
-  const __m512i both = _mm512_and_si512(NibbleLookup512(tables.low1, tables.high1, first),
-                                        NibbleLookup512(tables.low2, tables.high2, second));
-  return PositionMasks{_mm512_test_epi8_mask(both, both),
-                       _mm512_cmpeq_epi8_mask(first, _mm512_set1_epi8('T')),
-                       _mm512_cmpeq_epi8_mask(first, _mm512_set1_epi8('('))};
+template <bool WithT>
+NCDRILL_AVX512 NCDRILL_INLINE WordMasks Masks512(const Tables512& tables, const Bytes512& bytes) {
+  const __m512i both = _mm512_and_si512(NibbleLookup512(tables.low1, tables.high1, bytes.first),
+                                        NibbleLookup512(tables.low2, tables.high2, bytes.second));
+  return CodeMasks512<WithT>(bytes, _mm512_test_epi8_mask(both, both));
 }
 
-NCDRILL_AVX512 void CandidateMasksAvx512(const PrefixTables& prefixTables,
-                                         const unsigned char* bytes, std::size_t positions,
-                                         std::size_t readable, PositionMasks* masks) {
+NCDRILL_AVX512 bool ScanAvx512(const PrefixTables& prefixTables, BlockMatcher& matcher,
+                               const unsigned char* block, std::size_t size, BlockFacts& facts) {
   const Tables512 tables{
       _mm512_load_si512(prefixTables.low1), _mm512_load_si512(prefixTables.high1),
       _mm512_load_si512(prefixTables.low2), _mm512_load_si512(prefixTables.high2)};
-  std::size_t base = 0;
-  // Whole words, each with the byte after it to read.
-  for (; base + kWordPositions <= positions && base + kWordPositions < readable;
-       base += kWordPositions) {
-    *masks++ =
-        Word512(tables, _mm512_loadu_si512(bytes + base), _mm512_loadu_si512(bytes + base + 1));
+  ScanState scan(matcher, block, size, facts);
+  bool tSeen = false;
+  for (std::size_t start = 0; start < size; start += kWordPositions) {
+    const Bytes512 bytes = Load512(block, size, start);
+    const WordMasks masks = tSeen ? Masks512<false>(tables, bytes) : Masks512<true>(tables, bytes);
+    tSeen = tSeen || masks.t != 0;
+    if (!scan.Fold(masks, start)) break;
   }
-  if (base >= positions) return;
-  const std::size_t rest =
-      readable - base < kWordPositions + 1 ? readable - base : kWordPositions + 1;
-  const __m512i first = _mm512_maskz_loadu_epi8(LowBits(rest), bytes + base);
-  const __m512i second = _mm512_maskz_loadu_epi8(LowBits(rest - 1), bytes + base + 1);
-  *masks = Limit(Word512(tables, first, second), positions - base);
+  return scan.found();
 }
 
 // --- AVX-512 VBMI: one permute looks a byte's bits up in 128 entries, half
@@ -129,87 +474,89 @@ struct TablesVbmi {
   __m512i first0, first1, second0, second1;
 };
 
-// Only the first "T" matters, so once a word has one, later words skip the
-// "T" and "(" compares.
-NCDRILL_VBMI inline PositionMasks WordVbmi(const TablesVbmi& tables, __m512i first, __m512i second,
-                                           bool& tSeen) {
-  const __m512i firstBits = _mm512_permutex2var_epi8(tables.first0, first, tables.first1);
-  const __m512i secondBits = _mm512_permutex2var_epi8(tables.second0, second, tables.second1);
-  PositionMasks masks{_mm512_test_epi8_mask(firstBits, secondBits), 0, 0};
-  if (!tSeen) {
-    masks.t = _mm512_cmpeq_epi8_mask(first, _mm512_set1_epi8('T'));
-    masks.paren = _mm512_cmpeq_epi8_mask(first, _mm512_set1_epi8('('));
-    tSeen = masks.t != 0;
-  }
-  return masks;
+template <bool WithT>
+NCDRILL_VBMI NCDRILL_INLINE WordMasks MasksVbmi(const TablesVbmi& tables, const Bytes512& bytes) {
+  const __m512i firstBits = _mm512_permutex2var_epi8(tables.first0, bytes.first, tables.first1);
+  const __m512i secondBits = _mm512_permutex2var_epi8(tables.second0, bytes.second, tables.second1);
+  return CodeMasks512<WithT>(bytes, _mm512_test_epi8_mask(firstBits, secondBits));
 }
 
-NCDRILL_VBMI void CandidateMasksVbmi(const PrefixTables& prefixTables, const unsigned char* bytes,
-                                     std::size_t positions, std::size_t readable,
-                                     PositionMasks* masks) {
+NCDRILL_VBMI bool ScanVbmi(const PrefixTables& prefixTables, BlockMatcher& matcher,
+                           const unsigned char* block, std::size_t size, BlockFacts& facts) {
   const TablesVbmi tables{
       _mm512_load_si512(prefixTables.first128), _mm512_load_si512(prefixTables.first128 + 64),
       _mm512_load_si512(prefixTables.second128), _mm512_load_si512(prefixTables.second128 + 64)};
-  std::size_t base = 0;
+  ScanState scan(matcher, block, size, facts);
   bool tSeen = false;
-  for (; base + kWordPositions <= positions && base + kWordPositions < readable;
-       base += kWordPositions) {
-    *masks++ = WordVbmi(tables, _mm512_loadu_si512(bytes + base),
-                        _mm512_loadu_si512(bytes + base + 1), tSeen);
+  for (std::size_t start = 0; start < size; start += kWordPositions) {
+    const Bytes512 bytes = Load512(block, size, start);
+    const WordMasks masks =
+        tSeen ? MasksVbmi<false>(tables, bytes) : MasksVbmi<true>(tables, bytes);
+    tSeen = tSeen || masks.t != 0;
+    if (!scan.Fold(masks, start)) break;
   }
-  if (base >= positions) return;
-  const std::size_t rest =
-      readable - base < kWordPositions + 1 ? readable - base : kWordPositions + 1;
-  const __m512i first = _mm512_maskz_loadu_epi8(LowBits(rest), bytes + base);
-  const __m512i second = _mm512_maskz_loadu_epi8(LowBits(rest - 1), bytes + base + 1);
-  *masks = Limit(WordVbmi(tables, first, second, tSeen), positions - base);
+  return scan.found();
 }
 
-bool Has(VectorUnit unit) noexcept {
+}  // namespace
+#endif
+
+namespace {
+
+bool ProcessorHas(VectorUnit unit) noexcept {
+#if defined(__x86_64__) || defined(__i386__)
   __builtin_cpu_init();
   switch (unit) {
     case VectorUnit::kAvx512Vbmi:
-      return Has(VectorUnit::kAvx512) && __builtin_cpu_supports("avx512vbmi");
+      return ProcessorHas(VectorUnit::kAvx512) && __builtin_cpu_supports("avx512vbmi");
     case VectorUnit::kAvx512:
-      return Has(VectorUnit::kAvx2) && __builtin_cpu_supports("avx512f") &&
+      return ProcessorHas(VectorUnit::kAvx2) && __builtin_cpu_supports("avx512f") &&
              __builtin_cpu_supports("avx512bw");
     case VectorUnit::kAvx2:
       return __builtin_cpu_supports("avx2");
-    case VectorUnit::kNone:
+    case VectorUnit::kSse2:
+      return __builtin_cpu_supports("sse2");
+    case VectorUnit::kPortable:
       return true;
   }
-  return false;
+#endif
+  return unit == VectorUnit::kPortable;
 }
 
 }  // namespace
 
-VectorUnit BestVectorUnit() noexcept {
-  for (const VectorUnit unit : {VectorUnit::kAvx512Vbmi, VectorUnit::kAvx512, VectorUnit::kAvx2}) {
-    if (Has(unit)) return unit;
-  }
-  return VectorUnit::kNone;
-}
-
-CandidateMaskFn CandidateMaskFnFor(VectorUnit unit) noexcept {
-  if (!Has(unit)) return nullptr;
+BlockScanFn BlockScanFor(VectorUnit unit, std::size_t leadCount) noexcept {
+  if (!HasVectorUnit(unit)) return nullptr;
   switch (unit) {
+#if defined(__x86_64__)
     case VectorUnit::kAvx512Vbmi:
-      return &CandidateMasksVbmi;
+      return &ScanVbmi;
     case VectorUnit::kAvx512:
-      return &CandidateMasksAvx512;
+      return &ScanAvx512;
     case VectorUnit::kAvx2:
-      return &CandidateMasksAvx2;
-    case VectorUnit::kNone:
-      break;
+      return leadCount < kAvx2Scans.size() ? kAvx2Scans[leadCount] : &ScanAvx2ByNibbles;
+#endif
+#if defined(__x86_64__) || defined(__i386__)
+    case VectorUnit::kSse2:
+      return leadCount < kSse2Scans.size() ? kSse2Scans[leadCount] : &ScanByByte;
+#endif
+    default:
+      return PortableScanFor(leadCount);
   }
-  return nullptr;
 }
 
-#else
-
-VectorUnit BestVectorUnit() noexcept { return VectorUnit::kNone; }
-CandidateMaskFn CandidateMaskFnFor(VectorUnit) noexcept { return nullptr; }
-
+bool HasVectorUnit(VectorUnit unit) noexcept {
+#if defined(__i386__)
+  // The AVX units are built for x86-64 only.
+  if (unit > VectorUnit::kSse2) return false;
 #endif
+  return ProcessorHas(unit);
+}
+
+VectorUnit BestVectorUnit() noexcept {
+  auto unit = static_cast<int>(HighestAllowedUnit());
+  while (unit > 0 && !HasVectorUnit(static_cast<VectorUnit>(unit))) --unit;
+  return static_cast<VectorUnit>(unit);
+}
 
 }  // namespace ncdrill

@@ -1,5 +1,8 @@
-// The vector half of BlockMatcher's candidate search: 32 positions at a time
-// with byte shuffles, on processors that have AVX2.
+// The scan of a block: where its first "T" stands and whether a "(" comes
+// before it, where the codes G2, G52 and M9 stand, where the text ends (a
+// NUL), and which positions may start a table name. One implementation per
+// vector unit, picked at load; the portable one is plain C++. Each finds 64
+// positions at a time and folds them into BlockFacts the same way.
 #ifndef NCDRILL_INTERPRET_VECTOR_SCAN_H
 #define NCDRILL_INTERPRET_VECTOR_SCAN_H
 
@@ -8,11 +11,30 @@
 
 namespace ncdrill {
 
-// Candidate positions are found by their first two bytes. Each pattern's
-// prefix puts a bucket bit into tables indexed by the low and the high
-// nibble of its first and of its second byte; a position is a candidate when
-// the four lookups share a bit. A vector unit tests 32 positions at once with
-// byte shuffles, and the scalar scan uses the same tables.
+// What one block holds.
+struct BlockFacts {
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+  std::size_t length = 0;       // characters before the first NUL
+  std::size_t firstT = kNone;   // first "T"
+  bool parenBeforeT = false;    // a "(" stands before the first "T"
+  std::size_t firstG2 = kNone;  // first "G2"
+  bool hasM9 = false;           // "M9" anywhere
+  bool hasG52 = false;          // "G52" anywhere
+  std::size_t trigger = kNone;  // index of the first entry, in table order, that triggers
+};
+
+// Tables whose names start with more distinct bytes than this are not
+// searched by comparing each byte with every first byte (the SSE2 and the
+// portable word scans), but byte by byte.
+constexpr std::size_t kMaxComparedLeads = 16;
+
+// Positions that may start a name are found by their first two bytes. Each
+// name's prefix puts a bucket bit into tables indexed by its first and by its
+// second byte; a position may start a name when the two lookups share a bit.
+// Units with byte shuffles look the bits up by nibble (AVX2, AVX-512) or by
+// the low seven bits (AVX-512 VBMI); the others find the positions whose byte
+// starts a name or a code and look those up whole.
 struct PrefixTables {
   // 16 entries, repeated for each 16-byte lane of a 64-byte vector.
   alignas(64) std::uint8_t low1[64];  // by the first byte's low nibble
@@ -23,48 +45,143 @@ struct PrefixTables {
   // permutes: entry k holds the bits of bytes k and k + 128.
   alignas(64) std::uint8_t first128[128];
   alignas(64) std::uint8_t second128[128];
+  // The same bits by the whole byte.
+  std::uint8_t firstBits[256];
+  std::uint8_t secondBits[256];
+  // Whether a byte may start a name or a code, or is "T", "(" or NUL.
+  std::uint8_t attention[256];
+  // The `leadCount` distinct bytes that names and codes start with, then
+  // "T" and "(", each repeated in 16 bytes (a 64-bit word takes the first
+  // 8). Empty when leadCount exceeds kMaxComparedLeads.
+  alignas(16) std::uint8_t leads[kMaxComparedLeads + 2][16];
+  std::size_t leadCount;
+  // The second byte of every name and code lies in [secondLow, secondLow +
+  // secondSpan]: a position whose next byte lies outside starts none. For
+  // the codes and for names of a letter and digits it is the digits. Each
+  // repeated in 16 bytes.
+  alignas(16) std::uint8_t secondLow[16];
+  alignas(16) std::uint8_t secondSpan[16];
 };
 
-// Positions per mask word.
+// Positions per word of masks.
 constexpr std::size_t kWordPositions = 64;
 
-// What 64 positions hold: bit k stands for position k.
-struct PositionMasks {
-  std::uint64_t candidates;  // may start a pattern
-  // "T" and "(": only the first "T" of a block matters, so after the first
-  // word that holds a "T" these may be left empty.
-  std::uint64_t t;
-  std::uint64_t paren;
+// What 64 positions hold: bit k stands for position k. Every mask but
+// `names` is exact; `names` may hold positions where no name starts.
+struct WordMasks {
+  std::uint64_t names;  // may start a name
+  std::uint64_t t;      // "T"; may be left empty after the first word that holds one
+  std::uint64_t paren;  // "("; likewise
+  std::uint64_t nul;    // the text ends
+  std::uint64_t m9;     // "M9" starts here
+  std::uint64_t g2;     // "G2"
+  std::uint64_t g52;    // "G52"
 };
 
-// Writes one PositionMasks per 64 positions of `bytes[0, positions)`. The
-// byte after a position is its second byte, or 0 past `readable`; nothing at
-// or past `readable` is read.
-using CandidateMaskFn = void (*)(const PrefixTables& tables, const unsigned char* bytes,
-                                 std::size_t positions, std::size_t readable, PositionMasks* masks);
+class BlockMatcher;
 
-enum class VectorUnit {
-  kNone,
-  kAvx2,        // nibble shuffles, 32 bytes at a time
-  kAvx512,      // nibble shuffles, 64 bytes at a time, masked loads
-  kAvx512Vbmi,  // 128-entry byte permutes, 64 bytes at a time, masked loads
-};
+// The scans' small helpers go inline wherever a scan uses them, whatever the
+// compiler makes of functions that many of them grow large.
+#define NCDRILL_INLINE __attribute__((always_inline)) inline
 
-// The implementation for `unit`, or null when this processor (or this
-// build's target) does not have it.
-CandidateMaskFn CandidateMaskFnFor(VectorUnit unit) noexcept;
+// Walks the names that may start at `at` and lowers `trigger` to the first
+// entry, in table order, that triggers there. Positions come in order.
+void WalkNamesAt(BlockMatcher& matcher, const unsigned char* block, std::size_t size,
+                 std::size_t at, std::size_t& trigger) noexcept;
 
-// The best unit this processor has.
-VectorUnit BestVectorUnit() noexcept;
-
-inline unsigned CountTrailingZeros(std::uint64_t mask) noexcept {
+NCDRILL_INLINE unsigned CountTrailingZeros(std::uint64_t mask) noexcept {
   return static_cast<unsigned>(__builtin_ctzll(mask));
 }
 
 // A mask of the `count` lowest bits.
-inline std::uint64_t LowBits(std::size_t count) noexcept {
+NCDRILL_INLINE std::uint64_t LowBits(std::size_t count) noexcept {
   return count >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << count) - 1;
 }
+
+// A scan in progress: it folds what it finds into the block's facts.
+class ScanState {
+ public:
+  ScanState(BlockMatcher& matcher, const unsigned char* block, std::size_t size,
+            BlockFacts& facts) noexcept
+      : matcher_(matcher), block_(block), size_(size), facts_(facts) {
+    facts = BlockFacts{};
+    facts.length = size;
+  }
+
+  // Folds what the 64 positions from `start` hold into the facts, and walks
+  // the names that may start among them. Returns false once the text has
+  // ended.
+  NCDRILL_INLINE bool Fold(const WordMasks& masks, std::size_t start) noexcept {
+    const std::uint64_t any =
+        masks.names | masks.t | masks.paren | masks.nul | masks.m9 | masks.g2 | masks.g52;
+    if (any == 0) return true;
+    found_ = true;
+    BlockFacts& facts = facts_;
+    const bool ends = masks.nul != 0;
+    const unsigned nulAt = ends ? CountTrailingZeros(masks.nul) : 64;
+    const std::uint64_t before = LowBits(nulAt);
+    if (ends) facts.length = start + nulAt;
+    const std::uint64_t t = masks.t & before;
+    const std::uint64_t paren = masks.paren & before;
+    if (facts.firstT == BlockFacts::kNone && t != 0) {
+      const unsigned tAt = CountTrailingZeros(t);
+      facts.firstT = start + tAt;
+      facts.parenBeforeT = parenSeen_ || (paren & LowBits(tAt)) != 0;
+    }
+    parenSeen_ = parenSeen_ || paren != 0;
+    facts.hasM9 = facts.hasM9 || (masks.m9 & before) != 0;
+    facts.hasG52 = facts.hasG52 || (masks.g52 & before) != 0;
+    const std::uint64_t g2 = masks.g2 & before;
+    if (facts.firstG2 == BlockFacts::kNone && g2 != 0) {
+      facts.firstG2 = start + CountTrailingZeros(g2);
+    }
+    for (std::uint64_t names = masks.names & before; names != 0; names &= names - 1) {
+      WalkNamesAt(matcher_, block_, size_, start + CountTrailingZeros(names), facts.trigger);
+    }
+    return !ends;
+  }
+
+  // Whether the block holds a "T", a "(", a code, a possible name or a NUL;
+  // if not, the facts are those of a fresh BlockFacts of the block's size.
+  bool found() const noexcept { return found_; }
+
+ private:
+  BlockMatcher& matcher_;
+  const unsigned char* block_;
+  std::size_t size_;
+  BlockFacts& facts_;
+  bool parenSeen_ = false;
+  bool found_ = false;
+};
+
+// Scans `size` characters at `block` (never more) into `facts`. Returns
+// whether the block holds a "T", a "(", a code, a possible name or a NUL; if
+// not, `facts` is a fresh BlockFacts of the block's size.
+using BlockScanFn = bool (*)(const PrefixTables& tables, BlockMatcher& matcher,
+                             const unsigned char* block, std::size_t size, BlockFacts& facts);
+
+// In ascending order; the numbers are those NCDRILL_VECTOR_UNIT gives.
+enum class VectorUnit {
+  kPortable = 0,    // plain C++, 8 bytes at a time in 64-bit words
+  kSse2 = 1,        // byte compares, 16 bytes at a time (i386: when the processor has it)
+  kAvx2 = 2,        // nibble shuffles, 32 bytes at a time
+  kAvx512 = 3,      // nibble shuffles, 64 bytes at a time, masked loads
+  kAvx512Vbmi = 4,  // 128-entry byte permutes, 64 bytes at a time, masked loads
+};
+
+// Whether this processor, and this build's target, has `unit`.
+bool HasVectorUnit(VectorUnit unit) noexcept;
+
+// The scan for `unit` and tables whose names and codes start with
+// `leadCount` different bytes (PrefixTables::leadCount), or null when this
+// processor (or this build's target) does not have `unit`.
+BlockScanFn BlockScanFor(VectorUnit unit, std::size_t leadCount) noexcept;
+
+// The highest unit this build may use (NCDRILL_VECTOR_UNIT).
+VectorUnit HighestAllowedUnit() noexcept;
+
+// The best unit this processor has, up to HighestAllowedUnit().
+VectorUnit BestVectorUnit() noexcept;
 
 }  // namespace ncdrill
 

@@ -47,7 +47,7 @@ bool DrillInterpreter::InterpretBlock(const char* text, std::int32_t length) {
   // The host's buffer is only read, never copied: the block is examined where it lies.
   const std::string_view hostBlock = HostBlock(text, length);
   BlockFacts facts;
-  matcher_.Examine(hostBlock.data(), hostBlock.size(), facts);
+  if (!matcher_.Examine(hostBlock.data(), hostBlock.size(), facts)) return false;
   const std::string_view block = hostBlock.substr(0, facts.length);
   const bool result = ScanBlock(block, facts, table_, selections_, unitsInch_);
   if (facts.trigger != BlockFacts::kNone) {

@@ -178,7 +178,8 @@ void DefinitionTable::Load(platform::ByteSource& source) { Adopt(ReadTableEntrie
 void DefinitionTable::Adopt(std::vector<TableEntry> entries) {
   NumberIndex index(entries);
   std::vector<ChainRecord> records(entries.size(), ChainRecord{0, 0.0f, nullptr});
-  std::vector<std::uint32_t> rankFirst(index.distinctCount() + 1, 0);
+  // One rank more for "no record", which has none.
+  std::vector<std::uint32_t> rankFirst(index.distinctCount() + 2, 0);
   std::vector<std::uint32_t> recordsByRank(entries.size());
   std::vector<std::size_t> rankOfRecord(entries.size());
   for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -192,20 +193,23 @@ void DefinitionTable::Adopt(std::vector<TableEntry> entries) {
   for (std::size_t i = 0; i < entries.size(); ++i) {
     recordsByRank[fill[rankOfRecord[i]]++] = static_cast<std::uint32_t>(i);
   }
-  std::vector<unsigned char> marks(index.distinctCount(), 0);
-  std::vector<std::uint32_t> markedRanks;
-  markedRanks.reserve(index.distinctCount());
+  // Room for the ranks of the Selections a drill block usually hands over.
+  constexpr std::size_t kMarkedRoom = 256;
+  std::vector<std::uint32_t> markedRanks(kMarkedRoom + 1, 0);
   // Nothing below allocates: the table changes all at once or not at all.
   entries_ = std::move(entries);
   records_ = std::move(records);  // moving a vector keeps its elements where they are
   index_ = std::move(index);
   rankFirst_ = std::move(rankFirst);
   recordsByRank_ = std::move(recordsByRank);
-  marks_ = std::move(marks);
   markedRanks_ = std::move(markedRanks);
+  markedCount_ = 0;
+  markedOverflow_ = false;
   unmarkedValue_ = 0.0f;
   for (int bit = 0; bit < kMaskBits; ++bit) {
-    maskRequests_[bit] = index_.Resolve(kFirstMaskRequest + bit);
+    const NumberIndex::Resolved resolved = index_.Resolve(kFirstMaskRequest + bit);
+    maskSelections_[bit] = Selection{resolved.slot, kFirstMaskRequest + bit};
+    maskRanks_[bit] = resolved.markRank;
   }
   terminalRecord_ = ChainRecord{0, 0.0f, nullptr};
 }

@@ -169,8 +169,10 @@ class DefinitionTable {
     return index_.Resolve(request);
   }
   std::int32_t FindSlot(std::int32_t request) const noexcept { return index_.FindSlot(request); }
-  // Resolve(kFirstMaskRequest + bit), done at load.
-  const NumberIndex::Resolved& ResolveMaskBit(int bit) const noexcept { return maskRequests_[bit]; }
+  // The Selection of the request kFirstMaskRequest + bit, and the rank of
+  // the records it marks; resolved at load.
+  const Selection* maskSelections() const noexcept { return maskSelections_; }
+  const std::size_t* maskRanks() const noexcept { return maskRanks_; }
 
   // Sets every record's value: `marked` for the records of the ranks that
   // `forEachRank` names, `other` for all the others. `forEachRank(mark)`
@@ -182,20 +184,27 @@ class DefinitionTable {
   // at a cost that does not grow with the table.
   template <typename ForEachRank>
   void SetRecordValues(ForEachRank&& forEachRank, float marked, float other) noexcept {
-    if (other != unmarkedValue_) {
+    if (other != unmarkedValue_ || markedOverflow_) {
       for (ChainRecord& record : records_) record.value = other;
       unmarkedValue_ = other;
     } else {
-      for (const std::uint32_t rank : markedRanks_) SetValueOfRank(rank, other);
+      for (std::size_t i = 0; i < markedCount_; ++i) SetValueOfRank(markedRanks_[i], other);
     }
-    for (const std::uint32_t rank : markedRanks_) marks_[rank] = 0;
-    markedRanks_.clear();
-    forEachRank([this, marked](std::size_t rank) {
-      if (rank == NumberIndex::kAbsent || marks_[rank] != 0) return;
-      marks_[rank] = 1;
-      markedRanks_.push_back(static_cast<std::uint32_t>(rank));  // capacity reserved at load
-      SetValueOfRank(rank, marked);
+    // Ranks repeat at random among the Selections; a record is written once
+    // per Selection rather than once per rank, since telling a repeat apart
+    // costs more than the write. The ranks are noted for the next call; past
+    // the room for them, that call rewrites every record instead.
+    std::size_t count = 0;
+    const std::size_t last = markedRanks_.size() - 1;
+    const std::size_t absentRank = rankFirst_.size() - 2;
+    forEachRank([this, &count, last, absentRank, marked](std::size_t rank) {
+      const std::size_t kept = rank < absentRank ? rank : absentRank;
+      markedRanks_[count < last ? count : last] = static_cast<std::uint32_t>(kept);
+      ++count;
+      SetValueOfRank(kept, marked);
     });
+    markedCount_ = count < last ? count : last;
+    markedOverflow_ = count > last;
   }
 
  private:
@@ -210,12 +219,17 @@ class DefinitionTable {
   }
 
   // The records of each rank: recordsByRank_[rankFirst_[k] .. rankFirst_[k + 1]).
+  // One rank more than the table has, with no records, stands for "none".
   std::vector<std::uint32_t> rankFirst_;
   std::vector<std::uint32_t> recordsByRank_;
-  std::vector<unsigned char> marks_;        // by rank: marked at the latest drill block
-  std::vector<std::uint32_t> markedRanks_;  // the ranks marked at the latest drill block
-  float unmarkedValue_ = 0.0f;              // the value all unmarked records hold
-  NumberIndex::Resolved maskRequests_[kMaskBits] = {};
+  // The ranks marked at the latest drill block, repeats included: the first
+  // markedCount_ (the last entry is spare), unless they overflowed.
+  std::vector<std::uint32_t> markedRanks_;
+  std::size_t markedCount_ = 0;
+  bool markedOverflow_ = false;
+  float unmarkedValue_ = 0.0f;  // the value all unmarked records hold
+  Selection maskSelections_[kMaskBits] = {};
+  std::size_t maskRanks_[kMaskBits] = {};
 };
 
 // --- implementation detail of ForEachTableLine ---

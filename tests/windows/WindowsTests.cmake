@@ -17,7 +17,7 @@ add_executable(ncdrill_tests
   differential_test.cpp allocation_test.cpp allocation_failure_test.cpp size_test.cpp
   alloc_hooks.cpp host_helper_test.cpp)
 target_link_libraries(ncdrill_tests PRIVATE
-  ncdrill_test_host ncdrill_core GTest::gtest_main Threads::Threads)
+  ncdrill_test_host ncdrill_core ncdrill_unit_plugins GTest::gtest_main Threads::Threads)
 target_include_directories(ncdrill_tests PRIVATE ${PROJECT_SOURCE_DIR}/fuzz)
 target_compile_definitions(ncdrill_tests PRIVATE
   NCDRILL_COUNTED_PLUGIN_FILE="$<TARGET_FILE:ncdrill_counted>" ${NCDRILL_FAKE_PLUGIN_DEFINITIONS})
