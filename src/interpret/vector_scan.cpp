@@ -75,7 +75,7 @@ NCDRILL_SSE2 NCDRILL_INLINE std::uint64_t Equal128(__m128i first, const std::uin
 // start + k.
 NCDRILL_INLINE void ClassifyLooks(const PrefixTables& tables, const unsigned char* block,
                                   std::size_t size, std::size_t start, std::size_t at,
-                                  unsigned look, WordMasks& masks) {
+                                  std::uint64_t look, WordMasks& masks) {
   for (; look != 0; look &= look - 1) {
     const unsigned byte = CountTrailingZeros(look);
     ClassifyPosition(tables, block, size, at + byte, static_cast<unsigned>(at - start) + byte,
@@ -100,37 +100,83 @@ NCDRILL_SSE2 NCDRILL_INLINE void Add128(const PrefixTables& tables, const unsign
   if (look != 0) ClassifyLooks(tables, block, size, start, at, look, masks);
 }
 
-// Adds what the positions from `at` to `end` hold to the masks of the
-// positions from `start`, 16 at a time, the text's last 16 or fewer apart;
-// "T" and "(" only when `WithT` (until the word that holds the first "T").
+// Adds what the text's last positions, from `at` on, hold to the masks of
+// the positions from `start`, for a text of 16 bytes or more whose last 16
+// begin at or before `at`: one load of those 16, without the branches of a
+// partial one, and the bits of the positions before `at` dropped.
+template <std::size_t Leads, bool WithT>
+NCDRILL_SSE2 NCDRILL_INLINE void AddLast128(const PrefixTables& tables, const unsigned char* block,
+                                            std::size_t size, std::size_t start, std::size_t at,
+                                            WordMasks& masks) {
+  const std::size_t from = size - kSse2Bytes;
+  const auto seen = static_cast<unsigned>(at - from);
+  const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + from));
+  // The byte after the text's last counts as 0.
+  const unsigned look = BytesToLookAt128<Leads>(first, _mm_srli_si128(first, 1), tables) >> seen;
+  if (WithT) {
+    const auto shift = static_cast<unsigned>(at - start);
+    masks.t |= (Equal128(first, tables.leads[Leads]) >> seen) << shift;
+    masks.paren |= (Equal128(first, tables.leads[Leads + 1]) >> seen) << shift;
+  }
+  if (look != 0) ClassifyLooks(tables, block, size, start, at, look, masks);
+}
+
+// Adds what the text's positions from `at` (before its end) on hold to the
+// masks of the positions from `start`, 16 at a time; "T" and "(" only when
+// `WithT` (until the word that holds the first "T").
 template <std::size_t Leads, bool WithT>
 NCDRILL_SSE2 NCDRILL_INLINE void AddFrom128(const PrefixTables& tables, const unsigned char* block,
                                             std::size_t size, std::size_t start, std::size_t at,
-                                            std::size_t end, WordMasks& masks) {
+                                            WordMasks& masks) {
   // Whole vectors with the byte after them.
-  const std::size_t wholeEnd = end < size ? end : size - 1;
-  for (; at + kSse2Bytes <= wholeEnd; at += kSse2Bytes) {
+  for (; at + kSse2Bytes < size; at += kSse2Bytes) {
     Add128<Leads, WithT>(tables, block, size, start, at,
                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + at)),
                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + at + 1)), 0xffffu,
                          masks);
   }
-  if (at < end) {
-    // The byte after the text's last counts as 0.
-    const __m128i first = LoadPartial128(block + at, end - at);
-    Add128<Leads, WithT>(tables, block, size, start, at, first, _mm_srli_si128(first, 1),
-                         static_cast<unsigned>(LowBits(end - at)), masks);
+  if (size >= kSse2Bytes) {
+    AddLast128<Leads, WithT>(tables, block, size, start, at, masks);
+    return;
   }
+  // A text shorter than a vector; the byte after its last counts as 0.
+  const __m128i first = LoadPartial128(block + at, size - at);
+  Add128<Leads, WithT>(tables, block, size, start, at, first, _mm_srli_si128(first, 1),
+                       static_cast<unsigned>(LowBits(size - at)), masks);
 }
 
-// The masks of the 64 positions from `start`.
+// The masks of the 64 positions from `start` when the text goes on past
+// them: four 16-byte steps in a straight line, then one look at whatever
+// positions any of them flags, so that the steps overlap and a long block
+// costs one branch per word.
 template <std::size_t Leads, bool WithT>
-NCDRILL_SSE2 NCDRILL_INLINE WordMasks MasksSse2(const PrefixTables& tables,
-                                                const unsigned char* block, std::size_t size,
-                                                std::size_t start) {
+NCDRILL_SSE2 NCDRILL_INLINE WordMasks FullWordSse2(const PrefixTables& tables,
+                                                   const unsigned char* block, std::size_t size,
+                                                   std::size_t start) {
   WordMasks masks{0, 0, 0, 0, 0, 0, 0};
-  const std::size_t end = size - start < kWordPositions ? size : start + kWordPositions;
-  AddFrom128<Leads, WithT>(tables, block, size, start, start, end, masks);
+  std::uint64_t look = 0;
+  for (unsigned step = 0; step < kWordPositions / kSse2Bytes; ++step) {
+    const unsigned char* bytes = block + start + step * kSse2Bytes;
+    const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
+    const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 1));
+    const unsigned shift = step * kSse2Bytes;
+    look |= std::uint64_t{BytesToLookAt128<Leads>(first, second, tables)} << shift;
+    if (WithT) {
+      masks.t |= Equal128(first, tables.leads[Leads]) << shift;
+      masks.paren |= Equal128(first, tables.leads[Leads + 1]) << shift;
+    }
+  }
+  if (look != 0) ClassifyLooks(tables, block, size, start, start, look, masks);
+  return masks;
+}
+
+// The masks of the text's last 64 positions or fewer, from `start`.
+template <std::size_t Leads, bool WithT>
+NCDRILL_SSE2 NCDRILL_INLINE WordMasks LastWordSse2(const PrefixTables& tables,
+                                                   const unsigned char* block, std::size_t size,
+                                                   std::size_t start) {
+  WordMasks masks{0, 0, 0, 0, 0, 0, 0};
+  AddFrom128<Leads, WithT>(tables, block, size, start, start, masks);
   return masks;
 }
 
@@ -140,11 +186,17 @@ NCDRILL_SSE2_ENTRY bool ScanSse2Leads(const PrefixTables& tables, BlockMatcher& 
                                       BlockFacts& facts) {
   ScanState scan(matcher, block, size, facts);
   bool tSeen = false;
-  for (std::size_t start = 0; start < size; start += kWordPositions) {
-    const WordMasks masks = tSeen ? MasksSse2<Leads, false>(tables, block, size, start)
-                                  : MasksSse2<Leads, true>(tables, block, size, start);
+  std::size_t start = 0;
+  for (; size - start > kWordPositions; start += kWordPositions) {
+    const WordMasks masks = tSeen ? FullWordSse2<Leads, false>(tables, block, size, start)
+                                  : FullWordSse2<Leads, true>(tables, block, size, start);
     tSeen = tSeen || masks.t != 0;
-    if (!scan.Fold(masks, start)) break;
+    if (!scan.Fold(masks, start)) return scan.found();
+  }
+  if (start < size) {
+    scan.Fold(tSeen ? LastWordSse2<Leads, false>(tables, block, size, start)
+                    : LastWordSse2<Leads, true>(tables, block, size, start),
+              start);
   }
   return scan.found();
 }
@@ -341,24 +393,44 @@ NCDRILL_AVX2 NCDRILL_INLINE void Add256(const PrefixTables& tables, const unsign
   if (look != 0) ClassifyLooks(tables, block, size, start, at, look, masks);
 }
 
-// The masks of the 64 positions from `start`: 32 at a time, then as SSE2
-// does.
+// As FullWordSse2, 32 positions at a time.
 template <std::size_t Leads, bool WithT>
-NCDRILL_AVX2 NCDRILL_INLINE WordMasks MasksAvx2(const PrefixTables& tables,
-                                                const unsigned char* block, std::size_t size,
-                                                std::size_t start) {
+NCDRILL_AVX2 NCDRILL_INLINE WordMasks FullWordAvx2(const PrefixTables& tables,
+                                                   const unsigned char* block, std::size_t size,
+                                                   std::size_t start) {
   WordMasks masks{0, 0, 0, 0, 0, 0, 0};
-  const std::size_t end = size - start < kWordPositions ? size : start + kWordPositions;
+  std::uint64_t look = 0;
+  for (unsigned step = 0; step < kWordPositions / 32; ++step) {
+    const unsigned char* bytes = block + start + step * 32;
+    const __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes));
+    const __m256i second = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + 1));
+    const unsigned shift = step * 32;
+    look |= std::uint64_t{BytesToLookAt256<Leads>(first, second, tables)} << shift;
+    if (WithT) {
+      masks.t |= Equal256(first, tables.leads[Leads]) << shift;
+      masks.paren |= Equal256(first, tables.leads[Leads + 1]) << shift;
+    }
+  }
+  if (look != 0) ClassifyLooks(tables, block, size, start, start, look, masks);
+  return masks;
+}
+
+// The masks of the text's last 64 positions or fewer, from `start`: 32 at
+// a time, then as SSE2 does.
+template <std::size_t Leads, bool WithT>
+NCDRILL_AVX2 NCDRILL_INLINE WordMasks LastWordAvx2(const PrefixTables& tables,
+                                                   const unsigned char* block, std::size_t size,
+                                                   std::size_t start) {
+  WordMasks masks{0, 0, 0, 0, 0, 0, 0};
   // Whole vectors with the byte after them.
-  const std::size_t wholeEnd = end < size ? end : size - 1;
   std::size_t at = start;
-  for (; at + 32 <= wholeEnd; at += 32) {
+  for (; at + 32 < size; at += 32) {
     Add256<Leads, WithT>(tables, block, size, start, at,
                          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + at)),
                          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + at + 1)),
                          masks);
   }
-  AddFrom128<Leads, WithT>(tables, block, size, start, at, end, masks);
+  AddFrom128<Leads, WithT>(tables, block, size, start, at, masks);
   return masks;
 }
 
@@ -367,11 +439,17 @@ NCDRILL_AVX2 bool ScanAvx2Leads(const PrefixTables& tables, BlockMatcher& matche
                                 const unsigned char* block, std::size_t size, BlockFacts& facts) {
   ScanState scan(matcher, block, size, facts);
   bool tSeen = false;
-  for (std::size_t start = 0; start < size; start += kWordPositions) {
-    const WordMasks masks = tSeen ? MasksAvx2<Leads, false>(tables, block, size, start)
-                                  : MasksAvx2<Leads, true>(tables, block, size, start);
+  std::size_t start = 0;
+  for (; size - start > kWordPositions; start += kWordPositions) {
+    const WordMasks masks = tSeen ? FullWordAvx2<Leads, false>(tables, block, size, start)
+                                  : FullWordAvx2<Leads, true>(tables, block, size, start);
     tSeen = tSeen || masks.t != 0;
-    if (!scan.Fold(masks, start)) break;
+    if (!scan.Fold(masks, start)) return scan.found();
+  }
+  if (start < size) {
+    scan.Fold(tSeen ? LastWordAvx2<Leads, false>(tables, block, size, start)
+                    : LastWordAvx2<Leads, true>(tables, block, size, start),
+              start);
   }
   return scan.found();
 }
@@ -394,17 +472,27 @@ struct Bytes512 {
   std::uint64_t valid;
 };
 
+// Byte k of the result is byte k + 1 of `v`; the top byte is `next`'s lowest.
+NCDRILL_AVX512 NCDRILL_INLINE __m512i NextBytes512(__m512i v, __m512i next) {
+  // The zero-masking form with every lane kept is the same instruction; g++
+  // 12 takes the plain form's undefined lanes for uninitialised values.
+  return _mm512_alignr_epi8(_mm512_maskz_alignr_epi32(0xffff, next, v, 4), v, 1);
+}
+
 NCDRILL_AVX512 NCDRILL_INLINE Bytes512 Load512(const unsigned char* block, std::size_t size,
                                                std::size_t at) {
   if (at + kWordPositions + 2 <= size) {
     return Bytes512{_mm512_loadu_si512(block + at), _mm512_loadu_si512(block + at + 1),
                     _mm512_loadu_si512(block + at + 2), ~std::uint64_t{0}};
   }
+  // The text's last 65 bytes or fewer: one masked load, and the bytes after
+  // each moved down from it, which costs less than two more masked loads.
   const std::size_t left = size - at;
-  return Bytes512{_mm512_maskz_loadu_epi8(LowBits(left), block + at),
-                  _mm512_maskz_loadu_epi8(LowBits(left - 1), block + at + 1),
-                  _mm512_maskz_loadu_epi8(LowBits(left < 2 ? 0 : left - 2), block + at + 2),
-                  LowBits(left)};
+  const std::uint64_t valid = LowBits(left);
+  const __m512i first = _mm512_maskz_loadu_epi8(valid, block + at);
+  const unsigned char after = left > kWordPositions ? block[at + kWordPositions] : 0;
+  const __m512i second = NextBytes512(first, _mm512_maskz_set1_epi8(1, static_cast<char>(after)));
+  return Bytes512{first, second, NextBytes512(second, _mm512_setzero_si512()), valid};
 }
 
 // Everything but the names, which each unit looks up its own way.
