@@ -155,11 +155,11 @@ NCDRILL_SSE2 NCDRILL_INLINE WordMasks FullWordSse2(const PrefixTables& tables,
                                                    std::size_t start) {
   WordMasks masks{0, 0, 0, 0, 0, 0, 0};
   std::uint64_t look = 0;
-  for (unsigned step = 0; step < kWordPositions / kSse2Bytes; ++step) {
+  for (std::size_t step = 0; step < kWordPositions / kSse2Bytes; ++step) {
     const unsigned char* bytes = block + start + step * kSse2Bytes;
     const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
     const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 1));
-    const unsigned shift = step * kSse2Bytes;
+    const auto shift = static_cast<unsigned>(step * kSse2Bytes);
     look |= std::uint64_t{BytesToLookAt128<Leads>(first, second, tables)} << shift;
     if (WithT) {
       masks.t |= Equal128(first, tables.leads[Leads]) << shift;
@@ -218,6 +218,8 @@ namespace {
 // at a time ---
 
 #define NCDRILL_AVX2 __attribute__((target("avx2")))
+
+constexpr std::size_t kAvx2Bytes = 32;
 
 // The four nibble tables in registers.
 struct Tables256 {
@@ -400,11 +402,11 @@ NCDRILL_AVX2 NCDRILL_INLINE WordMasks FullWordAvx2(const PrefixTables& tables,
                                                    std::size_t start) {
   WordMasks masks{0, 0, 0, 0, 0, 0, 0};
   std::uint64_t look = 0;
-  for (unsigned step = 0; step < kWordPositions / 32; ++step) {
-    const unsigned char* bytes = block + start + step * 32;
+  for (std::size_t step = 0; step < kWordPositions / kAvx2Bytes; ++step) {
+    const unsigned char* bytes = block + start + step * kAvx2Bytes;
     const __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes));
     const __m256i second = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + 1));
-    const unsigned shift = step * 32;
+    const auto shift = static_cast<unsigned>(step * kAvx2Bytes);
     look |= std::uint64_t{BytesToLookAt256<Leads>(first, second, tables)} << shift;
     if (WithT) {
       masks.t |= Equal256(first, tables.leads[Leads]) << shift;
@@ -424,7 +426,7 @@ NCDRILL_AVX2 NCDRILL_INLINE WordMasks LastWordAvx2(const PrefixTables& tables,
   WordMasks masks{0, 0, 0, 0, 0, 0, 0};
   // Whole vectors with the byte after them.
   std::size_t at = start;
-  for (; at + 32 < size; at += 32) {
+  for (; at + kAvx2Bytes < size; at += kAvx2Bytes) {
     Add256<Leads, WithT>(tables, block, size, start, at,
                          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + at)),
                          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + at + 1)),
