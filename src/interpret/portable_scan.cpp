@@ -66,7 +66,7 @@ NCDRILL_INLINE void ClassifyLooks(const PrefixTables& tables, const unsigned cha
                                   std::uint64_t look, WordMasks& masks) noexcept {
   for (; look != 0; look &= look - 1) {
     const unsigned byte = CountTrailingZeros(look) / 8;
-    ClassifyPosition(tables, block, size, at + byte, static_cast<unsigned>(at - start) + byte,
+    ClassifyPosition(tables, block, size, at + byte, static_cast<unsigned>(at + byte - start),
                      masks);
   }
 }
@@ -80,74 +80,221 @@ NCDRILL_INLINE std::uint64_t BytesToLookAt(std::uint64_t word, std::uint64_t nex
                : BytesToLookAt<Leads, true>(word, next, constants);
 }
 
-constexpr std::size_t kChunkBytes = 32;
-
-// Whether the compiler has vector instructions to turn a loop over bytes
-// into; without them, the 32-byte test costs more than the words it spares.
+// Where the compiler has vector instructions for its generic vectors, the
+// positions go 16 at a time in them, and the 64-bit words only take texts
+// shorter than 16 bytes. Without vector instructions, the vectors would cost
+// more than the words.
 #if defined(__SSE2__) || defined(__ARM_NEON) || defined(__ALTIVEC__) || defined(__riscv_vector) || \
     defined(__wasm_simd128__)
-constexpr bool kBytesVectorize = true;
-#else
-constexpr bool kBytesVectorize = false;
-#endif
 
-// Whether any of the 32 positions at `bytes` may need a look: the same test
-// as BytesToLookAt, exact, written as a loop over bytes without a branch,
-// which compilers turn into vector compares where the processor has any.
-template <std::size_t Leads, bool WithT>
-NCDRILL_INLINE bool ChunkNeedsLook(const unsigned char* bytes,
-                                   const PrefixTables& tables) noexcept {
-  unsigned char any = 0;
-  for (std::size_t i = 0; i < kChunkBytes; ++i) {
-    const unsigned char c = bytes[i];
-    unsigned char lead = 0;
-    for (std::size_t k = 0; k < Leads; ++k)
-      lead |= static_cast<unsigned char>(c == tables.leads[k][0]);
-    const auto fromLow = static_cast<unsigned char>(bytes[i + 1] - tables.secondLow[0]);
-    const auto inRange = static_cast<unsigned char>(fromLow <= tables.secondSpan[0]);
-    auto look = static_cast<unsigned char>((lead & inRange) | (c == 0));
-    if (WithT) look |= static_cast<unsigned char>((c == 'T') | (c == '('));
-    any |= look;
-  }
-  return any != 0;
+constexpr std::size_t kChunkBytes = 32;
+
+// 16 bytes as one value, in g++'s and clang's generic vectors: each
+// operation applies to every byte, and becomes one vector instruction where
+// the processor has them. A comparison gives 0xff where it holds.
+using Bytes16 = unsigned char __attribute__((vector_size(16)));
+using Mask16 = signed char __attribute__((vector_size(16)));  // what comparisons give
+using Words16 = std::uint64_t __attribute__((vector_size(16)));
+
+Bytes16 LoadBytes16(const unsigned char* bytes) noexcept {
+  Bytes16 v;
+  std::memcpy(&v, bytes, sizeof v);
+  return v;
 }
+
+// The bytes a chunk is compared with, as values of the scan's own, so that
+// they stay in registers across the chunks of a block.
+template <std::size_t Leads>
+struct ChunkConstants {
+  explicit ChunkConstants(const PrefixTables& tables) noexcept
+      : secondLow(LoadBytes16(tables.secondLow)), secondSpan(LoadBytes16(tables.secondSpan)) {
+    for (std::size_t k = 0; k < Leads + 2; ++k) leads[k] = LoadBytes16(tables.leads[k]);
+  }
+  Bytes16 leads[Leads + 2];  // the first bytes, then "T" and "("
+  Bytes16 secondLow;
+  Bytes16 secondSpan;
+};
+
+// The bytes of `first` that may need a look, as BytesToLookAt says, exact;
+// `second` holds the byte after each.
+template <std::size_t Leads, bool WithT>
+NCDRILL_INLINE Mask16 BytesToLookAt16(Bytes16 first, Bytes16 second,
+                                      const ChunkConstants<Leads>& constants) noexcept {
+  Mask16 lead{};
+  for (std::size_t k = 0; k < Leads; ++k) lead |= first == constants.leads[k];
+  const Bytes16 fromLow = second - constants.secondLow;
+  Mask16 look = (lead & (fromLow <= constants.secondSpan)) | (first == 0);
+  if (WithT) look |= (first == constants.leads[Leads]) | (first == constants.leads[Leads + 1]);
+  return look;
+}
+
+// Positions in vectors of 16 bytes, 0xff where a position is marked.
+template <std::size_t Vectors>
+struct ChunkMarks {
+  Words16 vectors[Vectors];
+  bool any() const noexcept {
+    Words16 all = vectors[0];
+    for (std::size_t v = 1; v < Vectors; ++v) all |= vectors[v];
+    return (all[0] | all[1]) != 0;
+  }
+  // Those of the 8 positions from 8 * word on, as BytesToLookAt marks them.
+  std::uint64_t word(std::size_t word) const noexcept {
+    return vectors[word / 2][word % 2] & kHighs;
+  }
+};
+
+// The positions of the 16 * `Vectors` bytes at `bytes` that may need a
+// look, exactly: `codes` those that start a name or a code or end the text,
+// `marks` those that hold "T" or "(" (only `WithT`).
+template <std::size_t Leads, bool WithT, std::size_t Vectors>
+struct ChunkLooks {
+  static constexpr std::size_t kBytes = 16 * Vectors;
+  ChunkLooks(const unsigned char* bytes, const ChunkConstants<Leads>& constants) noexcept {
+    for (std::size_t v = 0; v < Vectors; ++v) {
+      Set(v, LoadBytes16(bytes + 16 * v), LoadBytes16(bytes + 16 * v + 1), constants);
+    }
+  }
+  // One vector's: `second` holds the byte after each of `first`.
+  ChunkLooks(Bytes16 first, Bytes16 second, const ChunkConstants<Leads>& constants) noexcept {
+    static_assert(Vectors == 1, "one vector");
+    Set(0, first, second, constants);
+  }
+  bool any() const noexcept {
+    if (!WithT) return codes.any();
+    ChunkMarks<Vectors> both = codes;
+    for (std::size_t v = 0; v < Vectors; ++v) both.vectors[v] |= marks.vectors[v];
+    return both.any();
+  }
+  ChunkMarks<Vectors> codes;
+  ChunkMarks<Vectors> marks;
+
+ private:
+  void Set(std::size_t v, Bytes16 first, Bytes16 second,
+           const ChunkConstants<Leads>& constants) noexcept {
+    codes.vectors[v] =
+        reinterpret_cast<Words16>(BytesToLookAt16<Leads, false>(first, second, constants));
+    marks.vectors[v] = reinterpret_cast<Words16>(WithT ? (first == constants.leads[Leads]) |
+                                                             (first == constants.leads[Leads + 1])
+                                                       : Mask16{});
+  }
+};
+
+// Sets in `masks` what the positions of the chunk at `at` that `looks`
+// flags hold, 8 at a time; "T" and "(" until the first "T".
+template <std::size_t Leads, bool WithT, std::size_t Vectors>
+NCDRILL_INLINE void ClassifyChunk(const PrefixTables& tables, const unsigned char* block,
+                                  std::size_t size, std::size_t start, std::size_t at,
+                                  const ChunkLooks<Leads, WithT, Vectors>& looks, bool& tSeen,
+                                  WordMasks& masks) noexcept {
+  for (std::size_t word = 0; word < 2 * Vectors; ++word) {
+    const std::uint64_t look = looks.codes.word(word) | (tSeen ? 0 : looks.marks.word(word));
+    if (look != 0) {
+      ClassifyLooks(tables, block, size, start, at + word * kWordBytes, look, masks);
+      tSeen = tSeen || masks.t != 0;
+    }
+  }
+}
+
+// Adds what the 16 * `Vectors` positions at `at` hold to `masks`.
+template <std::size_t Leads, std::size_t Vectors>
+NCDRILL_INLINE void AddChunk(const PrefixTables& tables, const ChunkConstants<Leads>& constants,
+                             const unsigned char* block, std::size_t size, std::size_t start,
+                             std::size_t at, bool& tSeen, WordMasks& masks) noexcept {
+  if (tSeen) {
+    const ChunkLooks<Leads, false, Vectors> looks(block + at, constants);
+    if (looks.any()) ClassifyChunk(tables, block, size, start, at, looks, tSeen, masks);
+  } else {
+    const ChunkLooks<Leads, true, Vectors> looks(block + at, constants);
+    if (looks.any()) ClassifyChunk(tables, block, size, start, at, looks, tSeen, masks);
+  }
+}
+
+// Adds what the text's last positions, from `at` on, hold to `masks`, for
+// a text of 16 bytes or more whose last 16 begin at or before `at`: one
+// load of those 16, and the positions before `at` dropped.
+template <std::size_t Leads>
+NCDRILL_INLINE void AddLast16(const PrefixTables& tables, const ChunkConstants<Leads>& constants,
+                              const unsigned char* block, std::size_t size, std::size_t start,
+                              std::size_t at, bool& tSeen, WordMasks& masks) noexcept {
+  const std::size_t from = size - 16;
+  const Bytes16 first = LoadBytes16(block + from);
+  // The byte after the text's last counts as 0.
+  const Bytes16 second = __builtin_shufflevector(first, Bytes16{}, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10,
+                                                 11, 12, 13, 14, 15, 16);
+  const Bytes16 positions = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+  const Mask16 unseen = positions >= static_cast<unsigned char>(at - from);
+  ChunkLooks<Leads, true, 1> looks(first, second, constants);
+  looks.codes.vectors[0] &= reinterpret_cast<Words16>(unseen);
+  looks.marks.vectors[0] &= reinterpret_cast<Words16>(unseen);
+  if (looks.any()) ClassifyChunk(tables, block, size, start, from, looks, tSeen, masks);
+}
+
+// Adds what the positions from `start` to `end` (at most a word) hold to
+// `masks`, in vectors. Returns false, adding nothing, for a text shorter than
+// 16 bytes.
+template <std::size_t Leads>
+NCDRILL_INLINE bool AddByVectors(const PrefixTables& tables, const ChunkConstants<Leads>& constants,
+                                 const unsigned char* block, std::size_t size, std::size_t start,
+                                 std::size_t end, bool& tSeen, WordMasks& masks) noexcept {
+  if (end < size) {
+    // A whole word at once when the text goes on past it, so that a long
+    // block costs one branch per word.
+    AddChunk<Leads, kWordPositions / 16>(tables, constants, block, size, start, start, tSeen,
+                                         masks);
+    return true;
+  }
+  if (size < 16) return false;
+  // Whole vectors with the byte after them, then the last 16 bytes.
+  std::size_t at = start;
+  for (; at + kChunkBytes < size; at += kChunkBytes) {
+    AddChunk<Leads, kChunkBytes / 16>(tables, constants, block, size, start, at, tSeen, masks);
+  }
+  if (at + 16 < size) {
+    AddChunk<Leads, 1>(tables, constants, block, size, start, at, tSeen, masks);
+    at += 16;
+  }
+  if (at < end) AddLast16(tables, constants, block, size, start, at, tSeen, masks);
+  return true;
+}
+
+#else
 
 template <std::size_t Leads>
-NCDRILL_INLINE bool ChunkNeedsLook(const unsigned char* bytes, const PrefixTables& tables,
-                                   bool tSeen) noexcept {
-  return tSeen ? ChunkNeedsLook<Leads, false>(bytes, tables)
-               : ChunkNeedsLook<Leads, true>(bytes, tables);
+struct ChunkConstants {
+  explicit ChunkConstants(const PrefixTables&) noexcept {}
+};
+
+template <std::size_t Leads>
+bool AddByVectors(const PrefixTables&, const ChunkConstants<Leads>&, const unsigned char*,
+                  std::size_t, std::size_t, std::size_t, bool&, WordMasks&) noexcept {
+  return false;
 }
 
-// The masks of the 64 positions from `start`, 8 at a time.
+#endif
+
+// The masks of the 64 positions from `start`: in vectors where there are
+// any, else 8 at a time.
 template <std::size_t Leads>
 NCDRILL_INLINE WordMasks MasksByWord(const PrefixTables& tables,
                                      const WordConstants<Leads>& constants,
+                                     const ChunkConstants<Leads>& chunkConstants,
                                      const unsigned char* block, std::size_t size,
                                      std::size_t start, bool& tSeen) noexcept {
   WordMasks masks{0, 0, 0, 0, 0, 0, 0};
   const std::size_t end = size - start < kWordPositions ? size : start + kWordPositions;
+  if (AddByVectors(tables, chunkConstants, block, size, start, end, tSeen, masks)) return masks;
   // Whole words with the byte after them.
   const std::size_t wholeEnd = end < size ? end : size - 1;
   std::size_t at = start;
-  // 32 positions at a time, and the words of those that hold something;
-  // then the words left.
-  const auto wordsFrom = [&](std::size_t from, std::size_t to) {
-    for (std::size_t word = from; word < to; word += kWordBytes) {
-      const std::uint64_t look = BytesToLookAt<Leads>(LoadWord(block + word),
-                                                      LoadWord(block + word + 1), constants, tSeen);
-      if (look != 0) {
-        ClassifyLooks(tables, block, size, start, word, look, masks);
-        tSeen = tSeen || masks.t != 0;
-      }
-    }
-  };
-  for (; kBytesVectorize && at + kChunkBytes <= wholeEnd; at += kChunkBytes) {
-    if (ChunkNeedsLook<Leads>(block + at, tables, tSeen)) wordsFrom(at, at + kChunkBytes);
-  }
   const std::size_t wordsEnd = at + (wholeEnd - at) / kWordBytes * kWordBytes;
-  wordsFrom(at, wordsEnd);
-  at = wordsEnd;
+  for (; at < wordsEnd; at += kWordBytes) {
+    const std::uint64_t look =
+        BytesToLookAt<Leads>(LoadWord(block + at), LoadWord(block + at + 1), constants, tSeen);
+    if (look != 0) {
+      ClassifyLooks(tables, block, size, start, at, look, masks);
+      tSeen = tSeen || masks.t != 0;
+    }
+  }
   if (at < end) {
     // The text's last 8 bytes or fewer; the byte after them counts as 0.
     const std::uint64_t word = LoadPartialWord(block + at, end - at);
@@ -158,16 +305,18 @@ NCDRILL_INLINE WordMasks MasksByWord(const PrefixTables& tables,
   return masks;
 }
 
-// 8 positions at a time: a word's bytes are compared with the `Leads` bytes
-// names and codes start with, and with "T" and "(" until the first "T".
+// A word's bytes are compared with the `Leads` bytes names and codes start
+// with, and with "T" and "(" until the first "T".
 template <std::size_t Leads>
 bool ScanByWord(const PrefixTables& tables, BlockMatcher& matcher, const unsigned char* block,
                 std::size_t size, BlockFacts& facts) noexcept {
   const WordConstants<Leads> constants(tables);
+  const ChunkConstants<Leads> chunkConstants(tables);
   ScanState scan(matcher, block, size, facts);
   bool tSeen = false;
   for (std::size_t start = 0; start < size; start += kWordPositions) {
-    const WordMasks masks = MasksByWord<Leads>(tables, constants, block, size, start, tSeen);
+    const WordMasks masks =
+        MasksByWord<Leads>(tables, constants, chunkConstants, block, size, start, tSeen);
     if (!scan.Fold(masks, start)) break;
   }
   return scan.found();

@@ -65,8 +65,8 @@ NCDRILL_INLINE void ClassifyPosition(const PrefixTables& tables, const unsigned 
 }
 
 // The portable unit's scan for tables whose names and codes start with
-// `leadCount` different bytes: 64-bit words compared with each of them, or
-// byte by byte when there are many.
+// `leadCount` different bytes: vectors or 64-bit words compared with each
+// of them, or byte by byte when there are many.
 BlockScanFn PortableScanFor(std::size_t leadCount) noexcept;
 
 // Byte by byte, whatever the table.

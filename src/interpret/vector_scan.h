@@ -162,7 +162,7 @@ using BlockScanFn = bool (*)(const PrefixTables& tables, BlockMatcher& matcher,
 
 // In ascending order; the numbers are those NCDRILL_VECTOR_UNIT gives.
 enum class VectorUnit {
-  kPortable = 0,    // plain C++, 8 bytes at a time in 64-bit words
+  kPortable = 0,    // plain C++: generic vectors where there are any, else 64-bit words
   kSse2 = 1,        // byte compares, 16 bytes at a time (i386: when the processor has it)
   kAvx2 = 2,        // nibble shuffles, 32 bytes at a time
   kAvx512 = 3,      // nibble shuffles, 64 bytes at a time, masked loads
