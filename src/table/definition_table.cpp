@@ -154,9 +154,19 @@ NumberIndex::NumberIndex(const std::vector<TableEntry>& entries) {
 }
 
 NumberIndex::Resolved NumberIndex::Resolve(std::int32_t request) const noexcept {
-  const auto above = std::upper_bound(sorted_.begin(), sorted_.end(), request);
-  if (above != sorted_.begin() && *(above - 1) >= 0) {
-    return Resolved{*(above - 1), static_cast<std::size_t>(above - 1 - sorted_.begin())};
+  // The largest number <= request, by halving without a branch on the
+  // numbers: requests come in no order a predictor could learn, and the
+  // steps depend only on the table's size.
+  std::size_t count = sorted_.size();
+  if (count == 0) return Resolved{-1, minusOneRank_};
+  const std::int32_t* base = sorted_.data();
+  while (count > 1) {
+    const std::size_t half = count / 2;
+    base = base[half] <= request ? base + half : base;
+    count -= half;
+  }
+  if (*base <= request && *base >= 0) {
+    return Resolved{*base, static_cast<std::size_t>(base - sorted_.data())};
   }
   return Resolved{-1, minusOneRank_};
 }
