@@ -1,5 +1,6 @@
 #include "interpret/vector_scan.h"
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -417,8 +418,58 @@ NCDRILL_AVX2 NCDRILL_INLINE WordMasks FullWordAvx2(const PrefixTables& tables,
   return masks;
 }
 
+// The text's last `left` bytes (1 to 32) at `bytes`, zero above them,
+// without a branch on `left`: the whole 4-byte groups in one masked load,
+// which reads nothing that is masked out, and the 0 to 3 bytes after them
+// one by one from addresses kept inside the text.
+NCDRILL_AVX2 NCDRILL_INLINE __m256i LoadLast256(const unsigned char* bytes, std::size_t left) {
+  const auto groups = static_cast<int>(left / 4);
+  const std::size_t rest = left % 4;
+  const __m256i index = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  const __m256i whole = _mm256_maskload_epi32(reinterpret_cast<const int*>(bytes),
+                                              _mm256_cmpgt_epi32(_mm256_set1_epi32(groups), index));
+  std::uint32_t tail = 0;
+  for (std::size_t k = 0; k < 3; ++k) {
+    const std::size_t at = std::min(4 * static_cast<std::size_t>(groups) + k, left - 1);
+    const std::uint32_t keep = 0u - static_cast<std::uint32_t>(k < rest);  // all ones or 0
+    tail |= (bytes[at] & keep) << (8 * k);
+  }
+  const __m256i tailGroup = _mm256_and_si256(_mm256_set1_epi32(static_cast<int>(tail)),
+                                             _mm256_cmpeq_epi32(_mm256_set1_epi32(groups), index));
+  return _mm256_or_si256(whole, tailGroup);
+}
+
+// Byte k of the result is byte k + 1 of `v`; the top byte is 0.
+NCDRILL_AVX2 NCDRILL_INLINE __m256i NextBytes256(__m256i v) {
+  return _mm256_alignr_epi8(_mm256_permute2x128_si256(v, v, 0x81), v, 1);
+}
+
+// Adds what the text's last `size - at` positions (1 to 32) hold to the
+// masks of the positions from `start`, in one load.
+template <std::size_t Leads, bool WithT>
+NCDRILL_AVX2 NCDRILL_INLINE void AddLast256(const PrefixTables& tables, const unsigned char* block,
+                                            std::size_t size, std::size_t start, std::size_t at,
+                                            WordMasks& masks) {
+  // A text of 32 bytes or more: its last 32 in one plain load, and the bits
+  // of the positions before `at` dropped.
+  const bool whole = size >= kAvx2Bytes;
+  const std::size_t from = whole ? size - kAvx2Bytes : at;
+  const __m256i first = whole ? _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + from))
+                              : LoadLast256(block + at, size - at);
+  const auto seen = static_cast<unsigned>(at - from);
+  const auto valid = static_cast<std::uint32_t>(LowBits(size - from));
+  const std::uint64_t look =
+      (BytesToLookAt256<Leads>(first, NextBytes256(first), tables) & valid) >> seen;
+  if (WithT) {
+    const auto shift = static_cast<unsigned>(at - start);
+    masks.t |= (Equal256(first, tables.leads[Leads]) >> seen) << shift;
+    masks.paren |= (Equal256(first, tables.leads[Leads + 1]) >> seen) << shift;
+  }
+  if (look != 0) ClassifyLooks(tables, block, size, start, at, look, masks);
+}
+
 // The masks of the text's last 64 positions or fewer, from `start`: 32 at
-// a time, then as SSE2 does.
+// a time, the last of them in one masked load.
 template <std::size_t Leads, bool WithT>
 NCDRILL_AVX2 NCDRILL_INLINE WordMasks LastWordAvx2(const PrefixTables& tables,
                                                    const unsigned char* block, std::size_t size,
@@ -432,7 +483,7 @@ NCDRILL_AVX2 NCDRILL_INLINE WordMasks LastWordAvx2(const PrefixTables& tables,
                          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + at + 1)),
                          masks);
   }
-  AddFrom128<Leads, WithT>(tables, block, size, start, at, masks);
+  AddLast256<Leads, WithT>(tables, block, size, start, at, masks);
   return masks;
 }
 
