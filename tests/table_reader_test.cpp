@@ -231,5 +231,29 @@ TEST(FindSlot, GivesTheLargestNumberFromZeroToTheRequest) {
   EXPECT_EQ(FindSlot(Numbers({}), 5), -1);
 }
 
+// Halving searches go wrong at particular sizes: every size up to 40, every
+// request around each number, against a look at every number.
+TEST(FindSlot, AgreesWithALookAtEveryNumberForEveryTableSize) {
+  for (std::int32_t size = 0; size <= 40; ++size) {
+    std::vector<TableEntry> entries;
+    // Distinct numbers from -6 up in steps of 3, one repeated, in reverse.
+    for (std::int32_t i = size - 1; i >= 0; --i) entries.push_back(TableEntry{"", 3 * i - 6});
+    if (size > 0) entries.push_back(entries.front());
+    const NumberIndex index(entries);
+    for (std::int32_t request = -8; request <= 3 * size; ++request) {
+      std::int32_t expected = -1;
+      for (const TableEntry& entry : entries) {
+        if (entry.number >= 0 && entry.number <= request && entry.number > expected) {
+          expected = entry.number;
+        }
+      }
+      const NumberIndex::Resolved resolved = index.Resolve(request);
+      ASSERT_EQ(resolved.slot, expected) << "size " << size << ", request " << request;
+      ASSERT_EQ(resolved.markRank, index.RankOf(expected))
+          << "size " << size << ", request " << request;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace ncdrill
