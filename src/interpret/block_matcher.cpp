@@ -155,15 +155,16 @@ void BlockMatcher::FillByteTables() noexcept {
   for (int byte = 0; byte < 256; ++byte) {
     t.attention[byte] = lead[byte] || byte == 'T' || byte == '(' || byte == 0;
     if (!lead[byte]) continue;
-    if (t.leadCount < kMaxComparedLeads) std::memset(t.leads[t.leadCount], byte, 16);
+    if (t.leadCount < kMaxComparedLeads)
+      std::memset(t.leads[t.leadCount], byte, PrefixTables::kRowBytes);
     ++t.leadCount;
   }
   if (t.leadCount <= kMaxComparedLeads) {
-    std::memset(t.leads[t.leadCount], 'T', 16);
-    std::memset(t.leads[t.leadCount + 1], '(', 16);
+    std::memset(t.leads[t.leadCount], 'T', PrefixTables::kRowBytes);
+    std::memset(t.leads[t.leadCount + 1], '(', PrefixTables::kRowBytes);
   }
-  std::memset(t.secondLow, static_cast<int>(secondLow_), 16);
-  std::memset(t.secondSpan, static_cast<int>(secondHigh_ - secondLow_), 16);
+  std::memset(t.secondLow, static_cast<int>(secondLow_), PrefixTables::kRowBytes);
+  std::memset(t.secondSpan, static_cast<int>(secondHigh_ - secondLow_), PrefixTables::kRowBytes);
   for (int k = 0; k < 128; ++k) {
     t.first128[k] = t.firstBits[k] | t.firstBits[k + 128];
     t.second128[k] = t.secondBits[k] | t.secondBits[k + 128];

@@ -359,7 +359,8 @@ NCDRILL_AVX2 bool ScanAvx2ByNibbles(const PrefixTables& prefixTables, BlockMatch
 // Otherwise the SSE2 way, 32 positions at a time: a byte needs a look when
 // it starts a name or a code, is NUL, or is "T" or "(" before the first "T".
 NCDRILL_AVX2 NCDRILL_INLINE __m256i Row256(const std::uint8_t* row) {
-  return _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(row)));
+  static_assert(PrefixTables::kRowBytes >= kAvx2Bytes, "a row fills a vector");
+  return _mm256_load_si256(reinterpret_cast<const __m256i*>(row));
 }
 
 template <std::size_t Leads>

@@ -51,16 +51,18 @@ struct PrefixTables {
   // Whether a byte may start a name or a code, or is "T", "(" or NUL.
   std::uint8_t attention[256];
   // The `leadCount` distinct bytes that names and codes start with, then
-  // "T" and "(", each repeated in 16 bytes (a 64-bit word takes the first
-  // 8). Empty when leadCount exceeds kMaxComparedLeads.
-  alignas(16) std::uint8_t leads[kMaxComparedLeads + 2][16];
+  // "T" and "(", each repeated in a row of kRowBytes, so that a compare
+  // takes a row as it lies whatever its width (a 64-bit word takes the
+  // first 8). Empty when leadCount exceeds kMaxComparedLeads.
+  static constexpr std::size_t kRowBytes = 32;
+  alignas(kRowBytes) std::uint8_t leads[kMaxComparedLeads + 2][kRowBytes];
   std::size_t leadCount;
   // The second byte of every name and code lies in [secondLow, secondLow +
   // secondSpan]: a position whose next byte lies outside starts none. For
   // the codes and for names of a letter and digits it is the digits. Each
-  // repeated in 16 bytes.
-  alignas(16) std::uint8_t secondLow[16];
-  alignas(16) std::uint8_t secondSpan[16];
+  // repeated in a row.
+  alignas(kRowBytes) std::uint8_t secondLow[kRowBytes];
+  alignas(kRowBytes) std::uint8_t secondSpan[kRowBytes];
 };
 
 // Positions per word of masks.
