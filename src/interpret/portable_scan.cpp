@@ -148,7 +148,6 @@ struct ChunkMarks {
 // `marks` those that hold "T" or "(" (only `WithT`).
 template <std::size_t Leads, bool WithT, std::size_t Vectors>
 struct ChunkLooks {
-  static constexpr std::size_t kBytes = 16 * Vectors;
   ChunkLooks(const unsigned char* bytes, const ChunkConstants<Leads>& constants) noexcept {
     for (std::size_t v = 0; v < Vectors; ++v) {
       Set(v, LoadBytes16(bytes + 16 * v), LoadBytes16(bytes + 16 * v + 1), constants);

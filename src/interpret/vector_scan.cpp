@@ -470,7 +470,7 @@ NCDRILL_AVX2 NCDRILL_INLINE void AddLast256(const PrefixTables& tables, const un
 }
 
 // The masks of the text's last 64 positions or fewer, from `start`: 32 at
-// a time, the last of them in one masked load.
+// a time, the last 32 or fewer in one load (masked below 32 bytes).
 template <std::size_t Leads, bool WithT>
 NCDRILL_AVX2 NCDRILL_INLINE WordMasks LastWordAvx2(const PrefixTables& tables,
                                                    const unsigned char* block, std::size_t size,
