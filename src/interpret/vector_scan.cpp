@@ -419,23 +419,35 @@ NCDRILL_AVX2 NCDRILL_INLINE WordMasks FullWordAvx2(const PrefixTables& tables,
   return masks;
 }
 
+// The 0 to 3 bytes after the whole 4-byte groups of the `left` bytes (1 to
+// 32) at `bytes`, in the low bytes of a word, without a branch on `left`:
+// from the text's last 4 bytes when it has 4, else byte by byte.
+NCDRILL_INLINE std::uint32_t BytesAfterGroups(const unsigned char* bytes, std::size_t left) {
+  static constexpr unsigned char kNoBytes[4] = {};
+  const std::size_t rest = left % 4;
+  const unsigned char* lastFour = left >= 4 ? bytes + left - 4 : kNoBytes;
+  // The top `rest` bytes of the last 4; none when `rest` is 0.
+  const auto fromLastFour =
+      static_cast<std::uint32_t>(std::uint64_t{LoadHalfWord(lastFour)} >> (8 * (4 - rest)));
+  // A text of 1 to 3 bytes: its first, middle and last byte cover it.
+  const std::size_t shortLeft = std::min<std::size_t>(left, 3);
+  const std::uint32_t byByte = bytes[0] |
+                               std::uint32_t{bytes[shortLeft / 2]} << 8 * (shortLeft / 2) |
+                               std::uint32_t{bytes[shortLeft - 1]} << 8 * (shortLeft - 1);
+  return left >= 4 ? fromLastFour : byByte;
+}
+
 // The text's last `left` bytes (1 to 32) at `bytes`, zero above them,
 // without a branch on `left`: the whole 4-byte groups in one masked load,
-// which reads nothing that is masked out, and the 0 to 3 bytes after them
-// one by one from addresses kept inside the text.
+// which reads nothing that is masked out, and the bytes after them in the
+// group after those.
 NCDRILL_AVX2 NCDRILL_INLINE __m256i LoadLast256(const unsigned char* bytes, std::size_t left) {
   const auto groups = static_cast<int>(left / 4);
-  const std::size_t rest = left % 4;
   const __m256i index = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
   const __m256i whole = _mm256_maskload_epi32(reinterpret_cast<const int*>(bytes),
                                               _mm256_cmpgt_epi32(_mm256_set1_epi32(groups), index));
-  std::uint32_t tail = 0;
-  for (std::size_t k = 0; k < 3; ++k) {
-    const std::size_t at = std::min(4 * static_cast<std::size_t>(groups) + k, left - 1);
-    const std::uint32_t keep = 0u - static_cast<std::uint32_t>(k < rest);  // all ones or 0
-    tail |= (bytes[at] & keep) << (8 * k);
-  }
-  const __m256i tailGroup = _mm256_and_si256(_mm256_set1_epi32(static_cast<int>(tail)),
+  const auto tail = static_cast<int>(BytesAfterGroups(bytes, left));
+  const __m256i tailGroup = _mm256_and_si256(_mm256_set1_epi32(tail),
                                              _mm256_cmpeq_epi32(_mm256_set1_epi32(groups), index));
   return _mm256_or_si256(whole, tailGroup);
 }
