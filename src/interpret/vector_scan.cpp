@@ -84,66 +84,69 @@ NCDRILL_INLINE void ClassifyLooks(const PrefixTables& tables, const unsigned cha
   }
 }
 
-// Adds what the 16 positions from `at` hold (`first`, and `second` the
-// bytes after them) to the masks of the positions from `start`: "T" and "("
-// when `WithT`, and whatever the positions that need a look hold.
+// The positions of the 16 from `at` (`first`, and `second` the bytes
+// after them) that need a look, as bits of the positions from `start`; adds
+// "T" and "(" to `masks` when `WithT`.
 template <std::size_t Leads, bool WithT>
-NCDRILL_SSE2 NCDRILL_INLINE void Add128(const PrefixTables& tables, const unsigned char* block,
-                                        std::size_t size, std::size_t start, std::size_t at,
-                                        __m128i first, __m128i second, unsigned valid,
-                                        WordMasks& masks) {
+NCDRILL_SSE2 NCDRILL_INLINE std::uint64_t Look128(const PrefixTables& tables, std::size_t start,
+                                                  std::size_t at, __m128i first, __m128i second,
+                                                  unsigned valid, WordMasks& masks) {
   const unsigned look = BytesToLookAt128<Leads>(first, second, tables) & valid;
+  const auto shift = static_cast<unsigned>(at - start);
   if (WithT) {
-    const auto shift = static_cast<unsigned>(at - start);
     masks.t |= (Equal128(first, tables.leads[Leads]) & valid) << shift;
     masks.paren |= (Equal128(first, tables.leads[Leads + 1]) & valid) << shift;
   }
-  if (look != 0) ClassifyLooks(tables, block, size, start, at, look, masks);
+  return std::uint64_t{look} << shift;
 }
 
-// Adds what the text's last positions, from `at` on, hold to the masks of
-// the positions from `start`, for a text of 16 bytes or more whose last 16
-// begin at or before `at`: one load of those 16, without the branches of a
-// partial one, and the bits of the positions before `at` dropped.
+// The same for the text's last positions, from `at` on, for a text of 16
+// bytes or more whose last 16 begin at or before `at`: one load of those
+// 16, without the branches of a partial one, and the bits of the positions
+// before `at` dropped.
 template <std::size_t Leads, bool WithT>
-NCDRILL_SSE2 NCDRILL_INLINE void AddLast128(const PrefixTables& tables, const unsigned char* block,
-                                            std::size_t size, std::size_t start, std::size_t at,
-                                            WordMasks& masks) {
+NCDRILL_SSE2 NCDRILL_INLINE std::uint64_t LookLast128(const PrefixTables& tables,
+                                                      const unsigned char* block, std::size_t size,
+                                                      std::size_t start, std::size_t at,
+                                                      WordMasks& masks) {
   const std::size_t from = size - kSse2Bytes;
   const auto seen = static_cast<unsigned>(at - from);
   const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + from));
   // The byte after the text's last counts as 0.
   const unsigned look = BytesToLookAt128<Leads>(first, _mm_srli_si128(first, 1), tables) >> seen;
+  const auto shift = static_cast<unsigned>(at - start);
   if (WithT) {
-    const auto shift = static_cast<unsigned>(at - start);
     masks.t |= (Equal128(first, tables.leads[Leads]) >> seen) << shift;
     masks.paren |= (Equal128(first, tables.leads[Leads + 1]) >> seen) << shift;
   }
-  if (look != 0) ClassifyLooks(tables, block, size, start, at, look, masks);
+  return std::uint64_t{look} << shift;
 }
 
-// Adds what the text's positions from `at` (before its end) on hold to the
-// masks of the positions from `start`, 16 at a time; "T" and "(" only when
-// `WithT` (until the word that holds the first "T").
+// Adds what the text's positions from `start` (before its end) on, at most
+// 64, hold to `masks`, 16 at a time; "T" and "(" only when `WithT` (until the
+// word that holds the first "T"). The positions that need a look are
+// gathered first and looked at together, so that a block costs one branch
+// on what it holds, however many steps it takes.
 template <std::size_t Leads, bool WithT>
 NCDRILL_SSE2 NCDRILL_INLINE void AddFrom128(const PrefixTables& tables, const unsigned char* block,
-                                            std::size_t size, std::size_t start, std::size_t at,
-                                            WordMasks& masks) {
+                                            std::size_t size, std::size_t start, WordMasks& masks) {
+  std::uint64_t look = 0;
+  std::size_t at = start;
   // Whole vectors with the byte after them.
   for (; at + kSse2Bytes < size; at += kSse2Bytes) {
-    Add128<Leads, WithT>(tables, block, size, start, at,
-                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + at)),
-                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + at + 1)), 0xffffu,
-                         masks);
+    look |= Look128<Leads, WithT>(
+        tables, start, at, _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + at)),
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + at + 1)), 0xffffu, masks);
   }
   if (size >= kSse2Bytes) {
-    AddLast128<Leads, WithT>(tables, block, size, start, at, masks);
-    return;
+    look |= LookLast128<Leads, WithT>(tables, block, size, start, at, masks);
+  } else {
+    // A text shorter than a vector; the byte after its last counts as 0.
+    const __m128i first = LoadPartial128(block + at, size - at);
+    look |= Look128<Leads, WithT>(tables, start, at, first, _mm_srli_si128(first, 1),
+                                  static_cast<unsigned>(LowBits(size - at)), masks);
   }
-  // A text shorter than a vector; the byte after its last counts as 0.
-  const __m128i first = LoadPartial128(block + at, size - at);
-  Add128<Leads, WithT>(tables, block, size, start, at, first, _mm_srli_si128(first, 1),
-                       static_cast<unsigned>(LowBits(size - at)), masks);
+  if (look != 0) ClassifyLooks(tables, block, size, start, start, look, masks);
 }
 
 // The masks of the 64 positions from `start` when the text goes on past
@@ -177,7 +180,7 @@ NCDRILL_SSE2 NCDRILL_INLINE WordMasks LastWordSse2(const PrefixTables& tables,
                                                    const unsigned char* block, std::size_t size,
                                                    std::size_t start) {
   WordMasks masks{0, 0, 0, 0, 0, 0, 0};
-  AddFrom128<Leads, WithT>(tables, block, size, start, start, masks);
+  AddFrom128<Leads, WithT>(tables, block, size, start, masks);
   return masks;
 }
 
@@ -383,7 +386,8 @@ NCDRILL_AVX2 NCDRILL_INLINE std::uint64_t Equal256(__m256i first, const std::uin
   return static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(first, Row256(row))));
 }
 
-// As Add128, for 32 positions.
+// As Look128, but it looks at the positions it flags itself; for 32
+// positions.
 template <std::size_t Leads, bool WithT>
 NCDRILL_AVX2 NCDRILL_INLINE void Add256(const PrefixTables& tables, const unsigned char* block,
                                         std::size_t size, std::size_t start, std::size_t at,
