@@ -141,11 +141,21 @@ struct ChunkMarks {
   std::uint64_t word(std::size_t word) const noexcept {
     return vectors[word / 2][word % 2] & kHighs;
   }
+  // All of them, bit k for position k. The multiplication moves the high
+  // bit of each byte into the top byte, without a branch.
+  std::uint64_t bits() const noexcept {
+    static_assert(Vectors <= 4, "a chunk fits a word");
+    std::uint64_t all = 0;
+    for (std::size_t w = 0; w < 2 * Vectors; ++w) {
+      all |= ((word(w) * 0x0002040810204081ULL) >> 56) << (8 * w);
+    }
+    return all;
+  }
 };
 
 // The positions of the 16 * `Vectors` bytes at `bytes` that may need a
-// look, exactly: `codes` those that start a name or a code or end the text,
-// `marks` those that hold "T" or "(" (only `WithT`).
+// look, exactly: `codes` those that start a name or a code or end the text;
+// `t` and `paren` those that hold "T" and "(" (only `WithT`).
 template <std::size_t Leads, bool WithT, std::size_t Vectors>
 struct ChunkLooks {
   ChunkLooks(const unsigned char* bytes, const ChunkConstants<Leads>& constants) noexcept {
@@ -160,37 +170,49 @@ struct ChunkLooks {
   }
   bool any() const noexcept {
     if (!WithT) return codes.any();
-    ChunkMarks<Vectors> both = codes;
-    for (std::size_t v = 0; v < Vectors; ++v) both.vectors[v] |= marks.vectors[v];
-    return both.any();
+    ChunkMarks<Vectors> all = codes;
+    for (std::size_t v = 0; v < Vectors; ++v) all.vectors[v] |= t.vectors[v] | paren.vectors[v];
+    return all.any();
   }
   ChunkMarks<Vectors> codes;
-  ChunkMarks<Vectors> marks;
+  ChunkMarks<Vectors> t;
+  ChunkMarks<Vectors> paren;
 
  private:
   void Set(std::size_t v, Bytes16 first, Bytes16 second,
            const ChunkConstants<Leads>& constants) noexcept {
     codes.vectors[v] =
         reinterpret_cast<Words16>(BytesToLookAt16<Leads, false>(first, second, constants));
-    marks.vectors[v] = reinterpret_cast<Words16>(WithT ? (first == constants.leads[Leads]) |
-                                                             (first == constants.leads[Leads + 1])
-                                                       : Mask16{});
+    t.vectors[v] = reinterpret_cast<Words16>(WithT ? first == constants.leads[Leads] : Mask16{});
+    paren.vectors[v] =
+        reinterpret_cast<Words16>(WithT ? first == constants.leads[Leads + 1] : Mask16{});
   }
 };
 
+// `bits`, bit k for position at + k, as bits of the positions from
+// `start`; the text's last 16 may begin before `start`.
+NCDRILL_INLINE std::uint64_t FromStart(std::uint64_t bits, std::size_t start,
+                                       std::size_t at) noexcept {
+  return at >= start ? bits << (at - start) : bits >> (start - at);
+}
+
 // Sets in `masks` what the positions of the chunk at `at` that `looks`
-// flags hold, 8 at a time; "T" and "(" until the first "T".
+// flags hold: "T" and "(" straight from their marks, until the first "T";
+// the others, 8 at a time, by a look at each.
 template <std::size_t Leads, bool WithT, std::size_t Vectors>
 NCDRILL_INLINE void ClassifyChunk(const PrefixTables& tables, const unsigned char* block,
                                   std::size_t size, std::size_t start, std::size_t at,
                                   const ChunkLooks<Leads, WithT, Vectors>& looks, bool& tSeen,
                                   WordMasks& masks) noexcept {
-  for (std::size_t word = 0; word < 2 * Vectors; ++word) {
-    const std::uint64_t look = looks.codes.word(word) | (tSeen ? 0 : looks.marks.word(word));
-    if (look != 0) {
-      ClassifyLooks(tables, block, size, start, at + word * kWordBytes, look, masks);
-      tSeen = tSeen || masks.t != 0;
-    }
+  if (WithT && !tSeen) {
+    const std::uint64_t t = FromStart(looks.t.bits(), start, at);
+    masks.t |= t;
+    masks.paren |= FromStart(looks.paren.bits(), start, at);
+    tSeen = t != 0;
+  }
+  for (std::uint64_t codes = looks.codes.bits(); codes != 0; codes &= codes - 1) {
+    const std::size_t position = at + CountTrailingZeros(codes);
+    ClassifyPosition(tables, block, size, position, static_cast<unsigned>(position - start), masks);
   }
 }
 
@@ -224,7 +246,8 @@ NCDRILL_INLINE void AddLast16(const PrefixTables& tables, const ChunkConstants<L
   const Mask16 unseen = positions >= static_cast<unsigned char>(at - from);
   ChunkLooks<Leads, true, 1> looks(first, second, constants);
   looks.codes.vectors[0] &= reinterpret_cast<Words16>(unseen);
-  looks.marks.vectors[0] &= reinterpret_cast<Words16>(unseen);
+  looks.t.vectors[0] &= reinterpret_cast<Words16>(unseen);
+  looks.paren.vectors[0] &= reinterpret_cast<Words16>(unseen);
   if (looks.any()) ClassifyChunk(tables, block, size, start, from, looks, tSeen, masks);
 }
 
