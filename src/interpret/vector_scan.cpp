@@ -535,11 +535,13 @@ constexpr auto kAvx2Scans = Avx2Scans(std::make_index_sequence<kMaxSse2Leads + 1
 
 #define NCDRILL_AVX512 __attribute__((target("avx512f,avx512bw")))
 
-// The first 64 bytes from `at`, the 64 after each, and the 64 after those;
-// 0 past the text. `valid` marks the positions the text has.
+// The first 64 bytes from `at` and the 64 after each; 0 past the text.
+// `valid` marks the positions the text has, and `lastThird` is the byte two
+// after the last position (0 past the text).
 struct Bytes512 {
-  __m512i first, second, third;
+  __m512i first, second;
   std::uint64_t valid;
+  unsigned char lastThird;
 };
 
 // Byte k of the result is byte k + 1 of `v`; the top byte is `next`'s lowest.
@@ -553,7 +555,7 @@ NCDRILL_AVX512 NCDRILL_INLINE Bytes512 Load512(const unsigned char* block, std::
                                                std::size_t at) {
   if (at + kWordPositions + 2 <= size) {
     return Bytes512{_mm512_loadu_si512(block + at), _mm512_loadu_si512(block + at + 1),
-                    _mm512_loadu_si512(block + at + 2), ~std::uint64_t{0}};
+                    ~std::uint64_t{0}, block[at + kWordPositions + 1]};
   }
   // The text's last 65 bytes or fewer: one masked load, and the bytes after
   // each moved down from it, which costs less than two more masked loads.
@@ -562,7 +564,7 @@ NCDRILL_AVX512 NCDRILL_INLINE Bytes512 Load512(const unsigned char* block, std::
   const __m512i first = _mm512_maskz_loadu_epi8(valid, block + at);
   const unsigned char after = left > kWordPositions ? block[at + kWordPositions] : 0;
   const __m512i second = NextBytes512(first, _mm512_maskz_set1_epi8(1, static_cast<char>(after)));
-  return Bytes512{first, second, NextBytes512(second, _mm512_setzero_si512()), valid};
+  return Bytes512{first, second, valid, 0};
 }
 
 // Everything but the names, which each unit looks up its own way.
@@ -572,7 +574,9 @@ NCDRILL_AVX512 NCDRILL_INLINE WordMasks CodeMasks512(const Bytes512& bytes, std:
   const std::uint64_t g = _mm512_cmpeq_epi8_mask(first, _mm512_set1_epi8('G'));
   const std::uint64_t second2 = _mm512_cmpeq_epi8_mask(bytes.second, _mm512_set1_epi8('2'));
   const std::uint64_t second5 = _mm512_cmpeq_epi8_mask(bytes.second, _mm512_set1_epi8('5'));
-  const std::uint64_t third2 = _mm512_cmpeq_epi8_mask(bytes.third, _mm512_set1_epi8('2'));
+  // The byte two after a position is the byte after the next one.
+  const std::uint64_t third2 = second2 >> 1 | std::uint64_t{bytes.lastThird == '2'}
+                                                  << (kWordPositions - 1);
   const std::uint64_t m = _mm512_cmpeq_epi8_mask(first, _mm512_set1_epi8('M'));
   const std::uint64_t second9 = _mm512_cmpeq_epi8_mask(bytes.second, _mm512_set1_epi8('9'));
   const std::uint64_t t = WithT ? _mm512_cmpeq_epi8_mask(first, _mm512_set1_epi8('T')) : 0;
