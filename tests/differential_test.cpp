@@ -11,6 +11,7 @@
 
 #include "interpret/block_explainer.h"
 #include "interpret/block_matcher.h"
+#include "interpret/block_path.h"
 #include "model.h"
 #include "plugin_host.h"
 #include "table/definition_table.h"
@@ -347,6 +348,75 @@ TEST(Differential, EveryVectorUnitFindsEachMarkAtEveryPosition) {
           if (HasFailure()) return;
         }
       }
+    }
+  }
+}
+
+// What a block path did with one block: its result, and the negated number
+// of the drill block it delivered (0: none).
+struct PathOutcome {
+  bool result = false;
+  std::int32_t drill = 0;
+  bool operator==(const PathOutcome& other) const {
+    return result == other.result && drill == other.drill;
+  }
+};
+
+void PrintTo(const PathOutcome& outcome, std::ostream* out) {
+  *out << (outcome.result ? "true" : "false") << "/" << outcome.drill;
+}
+
+// The outcomes of `unit`'s block path, from a fresh state on the table at
+// `tablePath`, for each of `blocks`.
+std::vector<PathOutcome> PathOutcomes(ncdrill::VectorUnit unit, const std::string& tablePath,
+                                      const std::vector<std::string>& blocks) {
+  ncdrill::BlockState state;
+  state.table.Load(tablePath.c_str());
+  state.matcher.Build(state.table.entries());
+  state.selections.Reserve();
+  EXPECT_TRUE(state.matcher.UseVectorUnit(unit));
+  std::int32_t terminal = 0;
+  HostCallbacks host{};
+  host.context = &terminal;
+  host.putRecordChain = [](void* context, const ChainRecord* first) {
+    while (first->next != nullptr) first = first->next;
+    *static_cast<std::int32_t*>(context) = first->number;
+  };
+  std::vector<PathOutcome> outcomes;
+  for (const std::string& block : blocks) {
+    terminal = 0;
+    const bool result =
+        state.Interpret(&host, block.data(), static_cast<std::int32_t>(block.size()));
+    outcomes.push_back(PathOutcome{result, terminal});
+  }
+  return outcomes;
+}
+
+// Each unit's block path for tables whose names start with 1 to 24
+// different letters (and the codes with "G" and "M"), against the portable
+// one: each kind of table gets the path built for it.
+TEST(Differential, EveryBlockPathDoesWhatThePortableOneDoes) {
+  using ncdrill::VectorUnit;
+  for (int letters = 1; letters <= 24; ++letters) {
+    std::string table;
+    std::vector<std::string> blocks = {"T3 M6", "T12 M9", "G20", "(T5) G52"};
+    for (int k = 0; k < letters; ++k) {
+      const std::string name = std::string(1, static_cast<char>('A' + k)) + "1";
+      table += std::to_string(k + 1) + " " + name + "\n";
+      blocks.push_back("N" + std::to_string(k) + " " + name + " X2");
+      blocks.push_back("T" + std::to_string(k) + " " + name + "5");
+    }
+    TempFolder folder;
+    folder.Write("t.txt", table);
+    const std::string tablePath = folder.path() + "t.txt";
+    const std::vector<PathOutcome> expected =
+        PathOutcomes(VectorUnit::kPortable, tablePath, blocks);
+    for (const VectorUnit unit :
+         {VectorUnit::kSse2, VectorUnit::kAvx2, VectorUnit::kAvx512, VectorUnit::kAvx512Vbmi}) {
+      if (!ncdrill::HasVectorUnit(unit)) continue;
+      SCOPED_TRACE("unit " + std::to_string(static_cast<int>(unit)) + ", " +
+                   std::to_string(letters) + " letters");
+      EXPECT_EQ(PathOutcomes(unit, tablePath, blocks), expected);
     }
   }
 }

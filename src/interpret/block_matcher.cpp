@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
-#include <limits>
 
 #include "interpret/vector_scan.h"
 
@@ -171,14 +170,9 @@ void BlockMatcher::FillByteTables() noexcept {
   }
 }
 
-bool BlockMatcher::Examine(const char* text, std::size_t size, BlockFacts& facts) noexcept {
-  if (epoch_ == std::numeric_limits<std::uint32_t>::max()) {
-    // After 2^32 blocks the marks could look current again: start afresh.
-    for (Name& name : names_) name.seenEpoch = 0;
-    epoch_ = 0;
-  }
-  ++epoch_;
-  return scan_(prefixes_, *this, reinterpret_cast<const unsigned char*>(text), size, facts);
+void BlockMatcher::RestartEpochs() noexcept {
+  for (Name& name : names_) name.seenEpoch = 0;
+  epoch_ = 0;
 }
 
 void WalkNamesAt(BlockMatcher& matcher, const unsigned char* block, std::size_t size,
@@ -205,9 +199,10 @@ void WalkNamesAt(BlockMatcher& matcher, const unsigned char* block, std::size_t 
 }
 
 bool BlockMatcher::UseVectorUnit(VectorUnit unit) noexcept {
-  const BlockScanFn scan = BlockScanFor(unit, prefixes_.leadCount);
-  if (scan == nullptr) return false;
-  scan_ = scan;
+  const BlockPathFn path = BlockPathFor(unit, prefixes_.leadCount);
+  if (path == nullptr) return false;
+  unit_ = unit;
+  path_ = path;
   return true;
 }
 

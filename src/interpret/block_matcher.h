@@ -30,7 +30,21 @@ class BlockMatcher {
   // Returns false when the block holds no "T", no code and no position where
   // a name could start: then `facts` stays as a fresh BlockFacts says, apart
   // from its length, and the block can do nothing.
-  bool Examine(const char* text, std::size_t size, BlockFacts& facts) noexcept;
+  bool Examine(const char* text, std::size_t size, BlockFacts& facts) noexcept {
+    BeginBlock();
+    return BlockScanFor(unit_, prefixes_.leadCount)(
+        prefixes_, *this, reinterpret_cast<const unsigned char*>(text), size, facts);
+  }
+
+  // How a block path begins: BeginBlock, then its scan with prefixes().
+  void BeginBlock() noexcept {
+    if (epoch_ == kLastEpoch) RestartEpochs();
+    ++epoch_;
+  }
+  const PrefixTables& prefixes() const noexcept { return prefixes_; }
+
+  // The block path of the unit in use.
+  BlockPathFn path() const noexcept { return path_; }
 
   // The vector unit the scan uses: after Build, the best this processor has
   // up to the build's limit. Tests pick each unit in turn to compare the
@@ -39,6 +53,7 @@ class BlockMatcher {
 
  private:
   static constexpr std::uint32_t kNoNode = 0xffffffffu;
+  static constexpr std::uint32_t kLastEpoch = 0xffffffffu;
 
   // A node of the trie of names.
   struct Node {
@@ -74,13 +89,16 @@ class BlockMatcher {
   void AddNamePrefix(unsigned char first, int second);  // second < 0: any byte
   // The tables and lists derived from the byte-indexed bits, with the codes.
   void FillByteTables() noexcept;
+  // After 2^32 blocks the marks could look current again: starts afresh.
+  void RestartEpochs() noexcept;
 
   PrefixTables prefixes_{};            // first: its 64-byte alignment then costs no padding
   std::vector<Node> nodes_;            // the trie of names; nodes_[0] is the root
   std::uint32_t rootChild_[256] = {};  // the root's edges, looked up directly
   Edges edges_;                        // all other edges
   std::vector<Name> names_;
-  BlockScanFn scan_ = nullptr;
+  VectorUnit unit_ = VectorUnit::kPortable;
+  BlockPathFn path_ = nullptr;
   std::uint32_t epoch_ = 0;
   unsigned nextBucket_ = 0;
   std::uint8_t bucketOf_[256] = {};  // 0: not given yet

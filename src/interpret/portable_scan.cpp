@@ -1,5 +1,7 @@
 #include "interpret/portable_scan.h"
 
+#include "interpret/block_path.h"
+
 namespace ncdrill {
 namespace {
 
@@ -330,8 +332,9 @@ NCDRILL_INLINE WordMasks MasksByWord(const PrefixTables& tables,
 // A word's bytes are compared with the `Leads` bytes names and codes start
 // with, and with "T" and "(" until the first "T".
 template <std::size_t Leads>
-bool ScanByWord(const PrefixTables& tables, BlockMatcher& matcher, const unsigned char* block,
-                std::size_t size, BlockFacts& facts) noexcept {
+NCDRILL_INLINE bool ScanByWord(const PrefixTables& tables, BlockMatcher& matcher,
+                               const unsigned char* block, std::size_t size,
+                               BlockFacts& facts) noexcept {
   const WordConstants<Leads> constants(tables);
   const ChunkConstants<Leads> chunkConstants(tables);
   ScanState scan(matcher, block, size, facts);
@@ -344,10 +347,9 @@ bool ScanByWord(const PrefixTables& tables, BlockMatcher& matcher, const unsigne
   return scan.found();
 }
 
-}  // namespace
-
-bool ScanByByte(const PrefixTables& tables, BlockMatcher& matcher, const unsigned char* block,
-                std::size_t size, BlockFacts& facts) noexcept {
+NCDRILL_INLINE bool ScanByByte(const PrefixTables& tables, BlockMatcher& matcher,
+                               const unsigned char* block, std::size_t size,
+                               BlockFacts& facts) noexcept {
   ScanState scan(matcher, block, size, facts);
   for (std::size_t start = 0; start < size; start += kWordPositions) {
     WordMasks masks{0, 0, 0, 0, 0, 0, 0};
@@ -362,12 +364,37 @@ bool ScanByByte(const PrefixTables& tables, BlockMatcher& matcher, const unsigne
   return scan.found();
 }
 
+// The block path of the portable scan `Scan`.
+template <BlockScanFn Scan>
+bool PathPortable(BlockState& state, const HostCallbacks* host, const char* text,
+                  std::int32_t length) {
+  const std::string_view block = state.Begin(text, length);
+  BlockFacts facts;
+  return Scan(state.matcher.prefixes(), state.matcher, ScanBytes(block), block.size(), facts) &&
+         state.Finish(block, facts, host);
+}
+
+}  // namespace
+
 BlockScanFn PortableScanFor(std::size_t leadCount) noexcept {
   static constexpr BlockScanFn kScans[] = {&ScanByWord<0>, &ScanByWord<1>, &ScanByWord<2>,
                                            &ScanByWord<3>, &ScanByWord<4>, &ScanByWord<5>,
                                            &ScanByWord<6>};
   static_assert(sizeof kScans / sizeof kScans[0] == kMaxWordLeads + 1, "one per count");
-  return leadCount <= kMaxWordLeads ? kScans[leadCount] : &ScanByByte;
+  return leadCount <= kMaxWordLeads ? kScans[leadCount] : ByteScan();
 }
+
+BlockScanFn ByteScan() noexcept { return &ScanByByte; }
+
+BlockPathFn PortablePathFor(std::size_t leadCount) noexcept {
+  static constexpr BlockPathFn kPaths[] = {
+      &PathPortable<&ScanByWord<0>>, &PathPortable<&ScanByWord<1>>, &PathPortable<&ScanByWord<2>>,
+      &PathPortable<&ScanByWord<3>>, &PathPortable<&ScanByWord<4>>, &PathPortable<&ScanByWord<5>>,
+      &PathPortable<&ScanByWord<6>>};
+  static_assert(sizeof kPaths / sizeof kPaths[0] == kMaxWordLeads + 1, "one per count");
+  return leadCount <= kMaxWordLeads ? kPaths[leadCount] : BytePath();
+}
+
+BlockPathFn BytePath() noexcept { return &PathPortable<&ScanByByte>; }
 
 }  // namespace ncdrill

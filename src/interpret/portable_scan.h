@@ -64,14 +64,15 @@ NCDRILL_INLINE void ClassifyPosition(const PrefixTables& tables, const unsigned 
   masks.g52 |= where((c == 'G') & (next == '5') & (third == '2'));
 }
 
-// The portable unit's scan for tables whose names and codes start with
-// `leadCount` different bytes: vectors or 64-bit words compared with each
-// of them, or byte by byte when there are many.
+// The portable unit's scan and block path for tables whose names and codes
+// start with `leadCount` different bytes: vectors or 64-bit words compared
+// with each of them, or byte by byte when there are many.
 BlockScanFn PortableScanFor(std::size_t leadCount) noexcept;
+BlockPathFn PortablePathFor(std::size_t leadCount) noexcept;
 
 // Byte by byte, whatever the table.
-bool ScanByByte(const PrefixTables& tables, BlockMatcher& matcher, const unsigned char* block,
-                std::size_t size, BlockFacts& facts) noexcept;
+BlockScanFn ByteScan() noexcept;
+BlockPathFn BytePath() noexcept;
 
 }  // namespace ncdrill
 

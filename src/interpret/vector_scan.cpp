@@ -4,6 +4,7 @@
 #include <array>
 #include <utility>
 
+#include "interpret/block_path.h"
 #include "interpret/portable_scan.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -185,9 +186,10 @@ NCDRILL_SSE2 NCDRILL_INLINE WordMasks LastWordSse2(const PrefixTables& tables,
 }
 
 template <std::size_t Leads>
-NCDRILL_SSE2_ENTRY bool ScanSse2Leads(const PrefixTables& tables, BlockMatcher& matcher,
-                                      const unsigned char* block, std::size_t size,
-                                      BlockFacts& facts) {
+NCDRILL_SSE2_ENTRY NCDRILL_INLINE bool ScanSse2Leads(const PrefixTables& tables,
+                                                     BlockMatcher& matcher,
+                                                     const unsigned char* block, std::size_t size,
+                                                     BlockFacts& facts) {
   ScanState scan(matcher, block, size, facts);
   bool tSeen = false;
   std::size_t start = 0;
@@ -205,12 +207,27 @@ NCDRILL_SSE2_ENTRY bool ScanSse2Leads(const PrefixTables& tables, BlockMatcher& 
   return scan.found();
 }
 
+// The block path of the SSE2 scan `Scan`.
+template <BlockScanFn Scan>
+NCDRILL_SSE2_ENTRY bool PathSse2(BlockState& state, const HostCallbacks* host, const char* text,
+                                 std::int32_t length) {
+  const std::string_view block = state.Begin(text, length);
+  BlockFacts facts;
+  return Scan(state.matcher.prefixes(), state.matcher, ScanBytes(block), block.size(), facts) &&
+         state.Finish(block, facts, host);
+}
+
 // One scan per count of lead bytes, picked at load.
 template <std::size_t... Leads>
 constexpr std::array<BlockScanFn, sizeof...(Leads)> Sse2Scans(std::index_sequence<Leads...>) {
   return {&ScanSse2Leads<Leads>...};
 }
+template <std::size_t... Leads>
+constexpr std::array<BlockPathFn, sizeof...(Leads)> Sse2Paths(std::index_sequence<Leads...>) {
+  return {&PathSse2<&ScanSse2Leads<Leads>>...};
+}
 constexpr auto kSse2Scans = Sse2Scans(std::make_index_sequence<kMaxSse2Leads + 1>());
+constexpr auto kSse2Paths = Sse2Paths(std::make_index_sequence<kMaxSse2Leads + 1>());
 
 }  // namespace
 #endif
@@ -341,9 +358,10 @@ NCDRILL_AVX2 NCDRILL_INLINE WordMasks MasksByNibbles(const Tables256& tables,
 
 // A table whose names start with many different bytes: names by nibble
 // lookups, codes by compares, everything 32 positions at a time.
-NCDRILL_AVX2 bool ScanAvx2ByNibbles(const PrefixTables& prefixTables, BlockMatcher& matcher,
-                                    const unsigned char* block, std::size_t size,
-                                    BlockFacts& facts) {
+NCDRILL_AVX2 NCDRILL_INLINE bool ScanAvx2ByNibbles(const PrefixTables& prefixTables,
+                                                   BlockMatcher& matcher,
+                                                   const unsigned char* block, std::size_t size,
+                                                   BlockFacts& facts) {
   const Tables256 tables{_mm256_load_si256(reinterpret_cast<const __m256i*>(prefixTables.low1)),
                          _mm256_load_si256(reinterpret_cast<const __m256i*>(prefixTables.high1)),
                          _mm256_load_si256(reinterpret_cast<const __m256i*>(prefixTables.low2)),
@@ -505,8 +523,9 @@ NCDRILL_AVX2 NCDRILL_INLINE WordMasks LastWordAvx2(const PrefixTables& tables,
 }
 
 template <std::size_t Leads>
-NCDRILL_AVX2 bool ScanAvx2Leads(const PrefixTables& tables, BlockMatcher& matcher,
-                                const unsigned char* block, std::size_t size, BlockFacts& facts) {
+NCDRILL_AVX2 NCDRILL_INLINE bool ScanAvx2Leads(const PrefixTables& tables, BlockMatcher& matcher,
+                                               const unsigned char* block, std::size_t size,
+                                               BlockFacts& facts) {
   ScanState scan(matcher, block, size, facts);
   bool tSeen = false;
   std::size_t start = 0;
@@ -524,11 +543,26 @@ NCDRILL_AVX2 bool ScanAvx2Leads(const PrefixTables& tables, BlockMatcher& matche
   return scan.found();
 }
 
+// The block path of the AVX2 scan `Scan`.
+template <BlockScanFn Scan>
+NCDRILL_AVX2 bool PathAvx2(BlockState& state, const HostCallbacks* host, const char* text,
+                           std::int32_t length) {
+  const std::string_view block = state.Begin(text, length);
+  BlockFacts facts;
+  return Scan(state.matcher.prefixes(), state.matcher, ScanBytes(block), block.size(), facts) &&
+         state.Finish(block, facts, host);
+}
+
 template <std::size_t... Leads>
 constexpr std::array<BlockScanFn, sizeof...(Leads)> Avx2Scans(std::index_sequence<Leads...>) {
   return {&ScanAvx2Leads<Leads>...};
 }
+template <std::size_t... Leads>
+constexpr std::array<BlockPathFn, sizeof...(Leads)> Avx2Paths(std::index_sequence<Leads...>) {
+  return {&PathAvx2<&ScanAvx2Leads<Leads>>...};
+}
 constexpr auto kAvx2Scans = Avx2Scans(std::make_index_sequence<kMaxSse2Leads + 1>());
+constexpr auto kAvx2Paths = Avx2Paths(std::make_index_sequence<kMaxSse2Leads + 1>());
 
 // --- AVX-512: a word is one vector, and masked loads read only the bytes
 // the block has ---
@@ -611,14 +645,17 @@ NCDRILL_AVX512 NCDRILL_INLINE WordMasks Masks512(const Tables512& tables, const 
   return CodeMasks512<WithT>(bytes, _mm512_test_epi8_mask(both, both));
 }
 
-NCDRILL_AVX512 bool ScanAvx512(const PrefixTables& prefixTables, BlockMatcher& matcher,
-                               const unsigned char* block, std::size_t size, BlockFacts& facts) {
-  const Tables512 tables{
-      _mm512_load_si512(prefixTables.low1), _mm512_load_si512(prefixTables.high1),
-      _mm512_load_si512(prefixTables.low2), _mm512_load_si512(prefixTables.high2)};
+NCDRILL_AVX512 NCDRILL_INLINE bool ScanAvx512(const PrefixTables& prefixTables,
+                                              BlockMatcher& matcher, const unsigned char* block,
+                                              std::size_t size, BlockFacts& facts) {
   ScanState scan(matcher, block, size, facts);
   bool tSeen = false;
   for (std::size_t start = 0; start < size; start += kWordPositions) {
+    // Loaded for each word: in a block path, holding them across the calls
+    // that walk names would cost a spill of each at every block.
+    const Tables512 tables{
+        _mm512_load_si512(prefixTables.low1), _mm512_load_si512(prefixTables.high1),
+        _mm512_load_si512(prefixTables.low2), _mm512_load_si512(prefixTables.high2)};
     const Bytes512 bytes = Load512(block, size, start);
     const WordMasks masks = tSeen ? Masks512<false>(tables, bytes) : Masks512<true>(tables, bytes);
     tSeen = tSeen || masks.t != 0;
@@ -643,14 +680,16 @@ NCDRILL_VBMI NCDRILL_INLINE WordMasks MasksVbmi(const TablesVbmi& tables, const 
   return CodeMasks512<WithT>(bytes, _mm512_test_epi8_mask(firstBits, secondBits));
 }
 
-NCDRILL_VBMI bool ScanVbmi(const PrefixTables& prefixTables, BlockMatcher& matcher,
-                           const unsigned char* block, std::size_t size, BlockFacts& facts) {
-  const TablesVbmi tables{
-      _mm512_load_si512(prefixTables.first128), _mm512_load_si512(prefixTables.first128 + 64),
-      _mm512_load_si512(prefixTables.second128), _mm512_load_si512(prefixTables.second128 + 64)};
+NCDRILL_VBMI NCDRILL_INLINE bool ScanVbmi(const PrefixTables& prefixTables, BlockMatcher& matcher,
+                                          const unsigned char* block, std::size_t size,
+                                          BlockFacts& facts) {
   ScanState scan(matcher, block, size, facts);
   bool tSeen = false;
   for (std::size_t start = 0; start < size; start += kWordPositions) {
+    // Loaded for each word, as in ScanAvx512.
+    const TablesVbmi tables{
+        _mm512_load_si512(prefixTables.first128), _mm512_load_si512(prefixTables.first128 + 64),
+        _mm512_load_si512(prefixTables.second128), _mm512_load_si512(prefixTables.second128 + 64)};
     const Bytes512 bytes = Load512(block, size, start);
     const WordMasks masks =
         tSeen ? MasksVbmi<false>(tables, bytes) : MasksVbmi<true>(tables, bytes);
@@ -658,6 +697,26 @@ NCDRILL_VBMI bool ScanVbmi(const PrefixTables& prefixTables, BlockMatcher& match
     if (!scan.Fold(masks, start)) break;
   }
   return scan.found();
+}
+
+// The block path of the AVX-512 scan `Scan`.
+template <BlockScanFn Scan>
+NCDRILL_AVX512 bool PathAvx512(BlockState& state, const HostCallbacks* host, const char* text,
+                               std::int32_t length) {
+  const std::string_view block = state.Begin(text, length);
+  BlockFacts facts;
+  return Scan(state.matcher.prefixes(), state.matcher, ScanBytes(block), block.size(), facts) &&
+         state.Finish(block, facts, host);
+}
+
+// The block path of the AVX-512 VBMI scan `Scan`.
+template <BlockScanFn Scan>
+NCDRILL_VBMI bool PathVbmi(BlockState& state, const HostCallbacks* host, const char* text,
+                           std::int32_t length) {
+  const std::string_view block = state.Begin(text, length);
+  BlockFacts facts;
+  return Scan(state.matcher.prefixes(), state.matcher, ScanBytes(block), block.size(), facts) &&
+         state.Finish(block, facts, host);
 }
 
 }  // namespace
@@ -700,10 +759,30 @@ BlockScanFn BlockScanFor(VectorUnit unit, std::size_t leadCount) noexcept {
 #endif
 #if defined(__x86_64__) || defined(__i386__)
     case VectorUnit::kSse2:
-      return leadCount < kSse2Scans.size() ? kSse2Scans[leadCount] : &ScanByByte;
+      return leadCount < kSse2Scans.size() ? kSse2Scans[leadCount] : ByteScan();
 #endif
     default:
       return PortableScanFor(leadCount);
+  }
+}
+
+BlockPathFn BlockPathFor(VectorUnit unit, std::size_t leadCount) noexcept {
+  if (!HasVectorUnit(unit)) return nullptr;
+  switch (unit) {
+#if defined(__x86_64__)
+    case VectorUnit::kAvx512Vbmi:
+      return &PathVbmi<&ScanVbmi>;
+    case VectorUnit::kAvx512:
+      return &PathAvx512<&ScanAvx512>;
+    case VectorUnit::kAvx2:
+      return leadCount < kAvx2Paths.size() ? kAvx2Paths[leadCount] : &PathAvx2<&ScanAvx2ByNibbles>;
+#endif
+#if defined(__x86_64__) || defined(__i386__)
+    case VectorUnit::kSse2:
+      return leadCount < kSse2Paths.size() ? kSse2Paths[leadCount] : BytePath();
+#endif
+    default:
+      return PortablePathFor(leadCount);
   }
 }
 

@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "ncdrill/ncdrill.h"
+
 namespace ncdrill {
 
 // What one block holds.
@@ -162,6 +164,14 @@ class ScanState {
 using BlockScanFn = bool (*)(const PrefixTables& tables, BlockMatcher& matcher,
                              const unsigned char* block, std::size_t size, BlockFacts& facts);
 
+struct BlockState;
+
+// InterpretBlock on `state` (BlockState::Interpret) with one unit's scan
+// built into it, one function per unit and kind of table, so that a block's
+// facts go from the scan to what follows in registers.
+using BlockPathFn = bool (*)(BlockState& state, const HostCallbacks* host, const char* text,
+                             std::int32_t length);
+
 // In ascending order; the numbers are those NCDRILL_VECTOR_UNIT gives.
 enum class VectorUnit {
   kPortable = 0,    // plain C++: generic vectors where there are any, else 64-bit words
@@ -174,10 +184,13 @@ enum class VectorUnit {
 // Whether this processor, and this build's target, has `unit`.
 bool HasVectorUnit(VectorUnit unit) noexcept;
 
-// The scan for `unit` and tables whose names and codes start with
-// `leadCount` different bytes (PrefixTables::leadCount), or null when this
-// processor (or this build's target) does not have `unit`.
+// The scan and the block path for `unit` and tables whose names and codes
+// start with `leadCount` different bytes (PrefixTables::leadCount), or null
+// when this processor (or this build's target) does not have `unit`. Only
+// BlockMatcher::Examine looks up scans of their own, so a plug-in that never
+// examines holds each scan only inside its path.
 BlockScanFn BlockScanFor(VectorUnit unit, std::size_t leadCount) noexcept;
+BlockPathFn BlockPathFor(VectorUnit unit, std::size_t leadCount) noexcept;
 
 // The highest unit this build may use (NCDRILL_VECTOR_UNIT).
 VectorUnit HighestAllowedUnit() noexcept;

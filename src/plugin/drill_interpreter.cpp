@@ -1,10 +1,6 @@
 #include "plugin/drill_interpreter.h"
 
 #include <exception>
-#include <string_view>
-
-#include "interpret/block_scanner.h"
-#include "interpret/drill_trigger.h"
 
 #include "interpret/host_calls.h"
 #include "platform/input_file.h"
@@ -28,9 +24,9 @@ void DrillInterpreter::SetUp(const char* definitionFileName, const char* tableFi
     CallPutDefinitionPath(host, definitionPath.c_str());
   }
   platform::InputFile tableFile(folder_.native + platform::NativePathFrom8Bit(tableFileName_));
-  table_.Load(tableFile);
-  matcher_.Build(table_.entries());
-  selections_.Reserve();
+  state_.table.Load(tableFile);
+  state_.matcher.Build(state_.table.entries());
+  state_.selections.Reserve();
 }
 
 bool DrillInterpreter::TrySetUp(const char* definitionFileName,
@@ -45,15 +41,7 @@ bool DrillInterpreter::TrySetUp(const char* definitionFileName,
 
 bool DrillInterpreter::InterpretBlock(const char* text, std::int32_t length) {
   // The host's buffer is only read, never copied: the block is examined where it lies.
-  const std::string_view hostBlock = HostBlock(text, length);
-  BlockFacts facts;
-  if (!matcher_.Examine(hostBlock.data(), hostBlock.size(), facts)) return false;
-  const std::string_view block = hostBlock.substr(0, facts.length);
-  const bool result = ScanBlock(block, facts, table_, selections_, unitsInch_);
-  if (facts.trigger != BlockFacts::kNone) {
-    DeliverDrillBlock(table_.entries()[facts.trigger], unitsInch_, table_, selections_, host);
-  }
-  return result;
+  return state_.Interpret(host, text, length);
 }
 
 }  // namespace ncdrill

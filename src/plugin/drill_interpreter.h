@@ -5,11 +5,9 @@
 #include <cstdint>
 #include <string>
 
-#include "interpret/block_matcher.h"
-#include "interpret/selection_store.h"
+#include "interpret/block_path.h"
 #include "ncdrill/ncdrill.h"
 #include "platform/module_folder.h"
-#include "table/definition_table.h"
 
 namespace ncdrill {
 
@@ -33,10 +31,7 @@ class DrillInterpreter final : public Interpreter {
   bool InterpretBlock(const char* text, std::int32_t length) override;
 
  private:
-  bool unitsInch_ = false;
-  SelectionStore selections_;
-  DefinitionTable table_;
-  BlockMatcher matcher_;
+  BlockState state_;
   platform::ModuleFolder folder_;
   std::string definitionFileName_;
   std::string tableFileName_;
