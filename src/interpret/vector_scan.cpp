@@ -207,7 +207,9 @@ NCDRILL_SSE2_ENTRY NCDRILL_INLINE bool ScanSse2Leads(const PrefixTables& tables,
   return scan.found();
 }
 
-// The block path of the SSE2 scan `Scan`.
+// The block path of the SSE2 scan `Scan`. Each unit has its own copy of
+// these few lines, with its own target attribute: a template without the
+// attribute could not have the scan inlined into it (clang refuses).
 template <BlockScanFn Scan>
 NCDRILL_SSE2_ENTRY bool PathSse2(BlockState& state, const HostCallbacks* host, const char* text,
                                  std::int32_t length) {
