@@ -281,6 +281,21 @@ NCDRILL_INLINE bool AddByVectors(const PrefixTables& tables, const ChunkConstant
   return true;
 }
 
+// Whether the `size` bytes (17 to 32) at `bytes` hold nothing a scan acts
+// on: two vectors, the second overlapping the first.
+template <std::size_t Leads>
+NCDRILL_INLINE bool HoldsNothingFrom17(const PrefixTables& tables, const unsigned char* bytes,
+                                       std::size_t size) noexcept {
+  const ChunkConstants<Leads> constants(tables);
+  const Bytes16 tail = LoadBytes16(bytes + size - 16);
+  const Bytes16 afterTail = __builtin_shufflevector(tail, Bytes16{}, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10,
+                                                    11, 12, 13, 14, 15, 16);
+  const auto any = reinterpret_cast<Words16>(
+      BytesToLookAt16<Leads, true>(LoadBytes16(bytes), LoadBytes16(bytes + 1), constants) |
+      BytesToLookAt16<Leads, true>(tail, afterTail, constants));
+  return (any[0] | any[1]) == 0;
+}
+
 #else
 
 template <std::size_t Leads>
@@ -292,6 +307,19 @@ template <std::size_t Leads>
 bool AddByVectors(const PrefixTables&, const ChunkConstants<Leads>&, const unsigned char*,
                   std::size_t, std::size_t, std::size_t, bool&, WordMasks&) noexcept {
   return false;
+}
+
+// Four words, the last two overlapping the first two.
+template <std::size_t Leads>
+NCDRILL_INLINE bool HoldsNothingFrom17(const PrefixTables& tables, const unsigned char* bytes,
+                                       std::size_t size) noexcept {
+  const WordConstants<Leads> constants(tables);
+  const unsigned char* tail = bytes + size - 2 * kWordBytes;
+  const std::uint64_t last = LoadWord(tail + kWordBytes);
+  return (BytesToLookAt<Leads, true>(LoadWord(bytes), LoadWord(bytes + 1), constants) |
+          BytesToLookAt<Leads, true>(LoadWord(bytes + 8), LoadWord(bytes + 9), constants) |
+          BytesToLookAt<Leads, true>(LoadWord(tail), LoadWord(tail + 1), constants) |
+          BytesToLookAt<Leads, true>(last, last >> 8, constants)) == 0;
 }
 
 #endif
@@ -364,14 +392,43 @@ NCDRILL_INLINE bool ScanByByte(const PrefixTables& tables, BlockMatcher& matcher
   return scan.found();
 }
 
+// Whether the `size` bytes (1 to 32) at `bytes` hold nothing a scan acts
+// on. BytesToLookAt may flag a byte that holds nothing; such a block only
+// goes on to the whole scan.
+template <std::size_t Leads>
+NCDRILL_INLINE bool HoldsNothing(const PrefixTables& tables, const unsigned char* bytes,
+                                 std::size_t size) noexcept {
+  if (size > 2 * kWordBytes) return HoldsNothingFrom17<Leads>(tables, bytes, size);
+  const WordConstants<Leads> constants(tables);
+  if (size <= kWordBytes) {
+    const std::uint64_t word = LoadPartialWord(bytes, size);
+    return (BytesToLookAt<Leads, true>(word, word >> 8, constants) & FirstBytes(size)) == 0;
+  }
+  const std::uint64_t tail = LoadWord(bytes + size - kWordBytes);
+  return (BytesToLookAt<Leads, true>(LoadWord(bytes), LoadWord(bytes + 1), constants) |
+          BytesToLookAt<Leads, true>(tail, tail >> 8, constants)) == 0;
+}
+
 // The block path of the portable scan `Scan`.
 template <BlockScanFn Scan>
-bool PathPortable(BlockState& state, const HostCallbacks* host, const char* text,
-                  std::int32_t length) {
+NCDRILL_OUT_OF_LINE bool PathPortable(BlockState& state, const HostCallbacks* host,
+                                      const char* text, std::int32_t length) {
   const std::string_view block = state.Begin(text, length);
   BlockFacts facts;
   return Scan(state.matcher.prefixes(), state.matcher, ScanBytes(block), block.size(), facts) &&
          state.Finish(block, facts, host);
+}
+
+template <std::size_t Leads>
+bool QuickPathPortable(BlockState& state, const HostCallbacks* host, const char* text,
+                       std::int32_t length) {
+  const auto size = static_cast<std::uint32_t>(length);
+  if (text != nullptr && size - 1 < 4 * kWordBytes &&
+      HoldsNothing<Leads>(state.matcher.prefixes(), reinterpret_cast<const unsigned char*>(text),
+                          size)) {
+    return false;
+  }
+  return PathPortable<&ScanByWord<Leads>>(state, host, text, length);
 }
 
 }  // namespace
@@ -388,9 +445,8 @@ BlockScanFn ByteScan() noexcept { return &ScanByByte; }
 
 BlockPathFn PortablePathFor(std::size_t leadCount) noexcept {
   static constexpr BlockPathFn kPaths[] = {
-      &PathPortable<&ScanByWord<0>>, &PathPortable<&ScanByWord<1>>, &PathPortable<&ScanByWord<2>>,
-      &PathPortable<&ScanByWord<3>>, &PathPortable<&ScanByWord<4>>, &PathPortable<&ScanByWord<5>>,
-      &PathPortable<&ScanByWord<6>>};
+      &QuickPathPortable<0>, &QuickPathPortable<1>, &QuickPathPortable<2>, &QuickPathPortable<3>,
+      &QuickPathPortable<4>, &QuickPathPortable<5>, &QuickPathPortable<6>};
   static_assert(sizeof kPaths / sizeof kPaths[0] == kMaxWordLeads + 1, "one per count");
   return leadCount <= kMaxWordLeads ? kPaths[leadCount] : BytePath();
 }

@@ -211,12 +211,59 @@ NCDRILL_SSE2_ENTRY NCDRILL_INLINE bool ScanSse2Leads(const PrefixTables& tables,
 // these few lines, with its own target attribute: a template without the
 // attribute could not have the scan inlined into it (clang refuses).
 template <BlockScanFn Scan>
-NCDRILL_SSE2_ENTRY bool PathSse2(BlockState& state, const HostCallbacks* host, const char* text,
-                                 std::int32_t length) {
+NCDRILL_OUT_OF_LINE NCDRILL_SSE2_ENTRY bool PathSse2(BlockState& state, const HostCallbacks* host,
+                                                     const char* text, std::int32_t length) {
   const std::string_view block = state.Begin(text, length);
   BlockFacts facts;
   return Scan(state.matcher.prefixes(), state.matcher, ScanBytes(block), block.size(), facts) &&
          state.Finish(block, facts, host);
+}
+
+// Bit k: byte k of `first` is something a scan acts on: "T", "(", NUL or
+// the start of a name or a code.
+template <std::size_t Leads>
+NCDRILL_SSE2 NCDRILL_INLINE unsigned Anything128(const PrefixTables& tables, __m128i first,
+                                                 __m128i second) {
+  return BytesToLookAt128<Leads>(first, second, tables) |
+         static_cast<unsigned>(Equal128(first, tables.leads[Leads]) |
+                               Equal128(first, tables.leads[Leads + 1]));
+}
+
+// Whether the `size` bytes (1 to 32) at `bytes` hold nothing a scan acts
+// on. Two 16-byte steps at most, the second overlapping the first; below 17
+// bytes, 8-byte words, the same way.
+template <std::size_t Leads>
+NCDRILL_SSE2 NCDRILL_INLINE bool HoldsNothingSse2(const PrefixTables& tables,
+                                                  const unsigned char* bytes, std::size_t size) {
+  if (size <= 8) {
+    const __m128i first = _mm_set_epi64x(0, static_cast<long long>(LoadPartialWord(bytes, size)));
+    return (Anything128<Leads>(tables, first, _mm_srli_si128(first, 1)) & LowBits(size)) == 0;
+  }
+  if (size <= kSse2Bytes) {
+    const std::uint64_t tail = LoadWord(bytes + size - 8);
+    const __m128i first =
+        _mm_set_epi64x(static_cast<long long>(tail), static_cast<long long>(LoadWord(bytes)));
+    const __m128i second = _mm_set_epi64x(static_cast<long long>(tail >> 8),
+                                          static_cast<long long>(LoadWord(bytes + 1)));
+    return Anything128<Leads>(tables, first, second) == 0;
+  }
+  const __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
+  const __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + size - kSse2Bytes));
+  return (Anything128<Leads>(tables, head,
+                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 1))) |
+          Anything128<Leads>(tables, tail, _mm_srli_si128(tail, 1))) == 0;
+}
+
+template <std::size_t Leads>
+NCDRILL_SSE2_ENTRY bool QuickPathSse2(BlockState& state, const HostCallbacks* host,
+                                      const char* text, std::int32_t length) {
+  const auto size = static_cast<std::uint32_t>(length);
+  if (text != nullptr && size - 1 < 2 * kSse2Bytes &&
+      HoldsNothingSse2<Leads>(state.matcher.prefixes(),
+                              reinterpret_cast<const unsigned char*>(text), size)) {
+    return false;
+  }
+  return PathSse2<&ScanSse2Leads<Leads>>(state, host, text, length);
 }
 
 // One scan per count of lead bytes, picked at load.
@@ -226,7 +273,7 @@ constexpr std::array<BlockScanFn, sizeof...(Leads)> Sse2Scans(std::index_sequenc
 }
 template <std::size_t... Leads>
 constexpr std::array<BlockPathFn, sizeof...(Leads)> Sse2Paths(std::index_sequence<Leads...>) {
-  return {&PathSse2<&ScanSse2Leads<Leads>>...};
+  return {&QuickPathSse2<Leads>...};
 }
 constexpr auto kSse2Scans = Sse2Scans(std::make_index_sequence<kMaxSse2Leads + 1>());
 constexpr auto kSse2Paths = Sse2Paths(std::make_index_sequence<kMaxSse2Leads + 1>());
@@ -547,12 +594,36 @@ NCDRILL_AVX2 NCDRILL_INLINE bool ScanAvx2Leads(const PrefixTables& tables, Block
 
 // The block path of the AVX2 scan `Scan`.
 template <BlockScanFn Scan>
-NCDRILL_AVX2 bool PathAvx2(BlockState& state, const HostCallbacks* host, const char* text,
-                           std::int32_t length) {
+NCDRILL_OUT_OF_LINE NCDRILL_AVX2 bool PathAvx2(BlockState& state, const HostCallbacks* host,
+                                               const char* text, std::int32_t length) {
   const std::string_view block = state.Begin(text, length);
   BlockFacts facts;
   return Scan(state.matcher.prefixes(), state.matcher, ScanBytes(block), block.size(), facts) &&
          state.Finish(block, facts, host);
+}
+
+// Whether the `size` bytes (1 to 32) at `bytes` hold nothing a scan acts on:
+// no "T", no "(", no NUL and no byte that starts a name or a code.
+template <std::size_t Leads>
+NCDRILL_AVX2 NCDRILL_INLINE bool HoldsNothingAvx2(const PrefixTables& tables,
+                                                  const unsigned char* bytes, std::size_t size) {
+  const __m256i first = LoadLast256(bytes, size);
+  const std::uint64_t any = BytesToLookAt256<Leads>(first, NextBytes256(first), tables) |
+                            Equal256(first, tables.leads[Leads]) |
+                            Equal256(first, tables.leads[Leads + 1]);
+  return (any & LowBits(size)) == 0;
+}
+
+template <std::size_t Leads>
+NCDRILL_AVX2 bool QuickPathAvx2(BlockState& state, const HostCallbacks* host, const char* text,
+                                std::int32_t length) {
+  const auto size = static_cast<std::uint32_t>(length);
+  if (text != nullptr && size - 1 < kAvx2Bytes &&
+      HoldsNothingAvx2<Leads>(state.matcher.prefixes(),
+                              reinterpret_cast<const unsigned char*>(text), size)) {
+    return false;
+  }
+  return PathAvx2<&ScanAvx2Leads<Leads>>(state, host, text, length);
 }
 
 template <std::size_t... Leads>
@@ -561,7 +632,7 @@ constexpr std::array<BlockScanFn, sizeof...(Leads)> Avx2Scans(std::index_sequenc
 }
 template <std::size_t... Leads>
 constexpr std::array<BlockPathFn, sizeof...(Leads)> Avx2Paths(std::index_sequence<Leads...>) {
-  return {&PathAvx2<&ScanAvx2Leads<Leads>>...};
+  return {&QuickPathAvx2<Leads>...};
 }
 constexpr auto kAvx2Scans = Avx2Scans(std::make_index_sequence<kMaxSse2Leads + 1>());
 constexpr auto kAvx2Paths = Avx2Paths(std::make_index_sequence<kMaxSse2Leads + 1>());
