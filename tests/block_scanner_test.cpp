@@ -91,6 +91,29 @@ TEST_F(Scanner, MaskFoundInsideM90AndHighBitsIgnored) {
   EXPECT_EQ(Selections(), (List{{301, 301}, {301, 302}, {301, 314}}));
 }
 
+// Masks of every weight, between single requests, until the list has run
+// through several blocks of nodes: each bit once, in order, linked both ways,
+// wherever a mask starts relative to the end of a block of nodes.
+TEST_F(Scanner, MasksOfEveryWeightKeepEachBitInOrder) {
+  Load("301\n302\n303\n304\n305\n306\n307\n308\n309\n310\n311\n312\n313\n314\n7\n");
+  List expected;
+  for (std::uint32_t round = 0; round < 40; ++round) {
+    const std::uint32_t mask = (round * 0x2f35u + round / 3) & 0x3fffu;
+    Scan("T" + std::to_string(mask) + " M9");
+    for (int bit = 0; bit < 14; ++bit) {
+      if ((mask >> bit) & 1u) expected.push_back({301 + bit, 301 + bit});
+    }
+    if (round % 3 == 0) {
+      Scan("T7");
+      expected.push_back({7, 7});
+    }
+  }
+  Scan("T16383 M9");
+  for (int bit = 0; bit < 14; ++bit) expected.push_back({301 + bit, 301 + bit});
+  EXPECT_GT(expected.size(), 200u);
+  EXPECT_EQ(Selections(), expected);
+}
+
 TEST_F(Scanner, OnlyTheFirstTIsExamined) {
   Load("5\n");
   EXPECT_FALSE(Scan("TA T5"));

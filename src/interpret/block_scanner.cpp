@@ -51,7 +51,8 @@ void AppendRequests(std::int32_t value, bool isMask, const DefinitionTable& tabl
     return;
   }
   const auto bits = static_cast<std::uint32_t>(value) & ((1u << DefinitionTable::kMaskBits) - 1);
-  selections.AppendEachBit(bits, table.maskSelections(), table.maskRanks());
+  selections.AppendEachBit(bits, DefinitionTable::kMaskBits, table.maskSelections(),
+                           table.maskRanks());
 }
 
 bool UnitsAfter(std::string_view block, std::size_t g2, bool unitsInch) noexcept {

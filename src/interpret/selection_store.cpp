@@ -49,8 +49,39 @@ bool SelectionStore::TakeChunk() noexcept {
   return true;
 }
 
-void SelectionStore::AppendEachBit(std::uint32_t bits, const Selection* selectionOfBit,
+void SelectionStore::AppendEachBitInPlace(std::uint32_t bits, unsigned bitCount,
+                                          const Selection* selectionOfBit,
+                                          const std::size_t* rankOfBit) noexcept {
+  // Every bit fills the next free node and links it after the list's end;
+  // only a set bit keeps it, and a clear one leaves it to the next bit. A
+  // mask's bits come in no order a predictor could learn: writing a node
+  // that is not kept costs less than a branch on each bit.
+  SelectionNode* last = sentinel_.prev;
+  OwnedNode* next = free_;
+  for (unsigned bit = 0; bit < bitCount; ++bit) {
+    next->markRank = rankOfBit[bit];
+    next->node.selection = selectionOfBit[bit];
+    next->node.prev = last;
+    last->next = &next->node;
+    const std::uint32_t kept = (bits >> bit) & 1u;
+    last = kept != 0 ? &next->node : last;
+    next += kept;
+  }
+  last->next = &sentinel_;
+  sentinel_.prev = last;
+  const auto added = static_cast<std::size_t>(next - free_);
+  free_ = next;
+  used_ += added;
+  list_.count += static_cast<std::uint32_t>(added);
+}
+
+void SelectionStore::AppendEachBit(std::uint32_t bits, unsigned bitCount,
+                                   const Selection* selectionOfBit,
                                    const std::size_t* rankOfBit) noexcept {
+  if (static_cast<std::size_t>(freeEnd_ - free_) >= bitCount) {
+    AppendEachBitInPlace(bits, bitCount, selectionOfBit, rankOfBit);
+    return;
+  }
   while (bits != 0) {
     if (free_ == freeEnd_ && !TakeChunk()) {
       bits &= bits - 1;

@@ -42,10 +42,9 @@ class SelectionStore {
   }
 
   // Appends selectionOfBit[bit], with rankOfBit[bit], for each set bit of
-  // `bits`, the lowest first. A Selection that finds no memory is dropped.
-  // One pass that keeps the list's end in registers: an "M9" mask appends up
-  // to 14.
-  void AppendEachBit(std::uint32_t bits, const Selection* selectionOfBit,
+  // `bits` (none from `bitCount` up), the lowest first. A Selection that
+  // finds no memory is dropped. An "M9" mask appends up to 14.
+  void AppendEachBit(std::uint32_t bits, unsigned bitCount, const Selection* selectionOfBit,
                      const std::size_t* rankOfBit) noexcept;
 
   // The list object handed to the host; its address never changes.
@@ -88,6 +87,9 @@ class SelectionStore {
   // at the end of its chunk or where the count would overflow. Returns
   // false when no memory is left or the count is at its largest.
   bool TakeChunk() noexcept;
+  // AppendEachBit when the chunk in use has room for `bitCount` more nodes.
+  void AppendEachBitInPlace(std::uint32_t bits, unsigned bitCount, const Selection* selectionOfBit,
+                            const std::size_t* rankOfBit) noexcept;
 
   SelectionList list_{};
   SelectionNode sentinel_{};
