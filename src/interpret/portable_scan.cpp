@@ -82,6 +82,28 @@ NCDRILL_INLINE std::uint64_t BytesToLookAt(std::uint64_t word, std::uint64_t nex
                : BytesToLookAt<Leads, true>(word, next, constants);
 }
 
+// The bytes of a short block (up to 32) that may hold something, as
+// BytesToLookAt marks them: `head` for positions 0 to 15, `tail` for the
+// last 16 (size - 16 on), 8 a word. A block of up to 16 has only head[0]
+// and, from 9, tail[1].
+struct ShortLooks {
+  std::uint64_t head[2];
+  std::uint64_t tail[2];
+  bool any() const noexcept { return (head[0] | head[1] | tail[0] | tail[1]) != 0; }
+  // Bit k for position k of a block of `size` characters.
+  std::uint64_t Positions(std::size_t size) const noexcept {
+    std::uint64_t positions = Gather(head[0]) | Gather(head[1]) << 8;
+    if (size > kWordBytes) positions |= Gather(tail[1]) << (size - kWordBytes);
+    if (size >= 2 * kWordBytes) positions |= Gather(tail[0]) << (size - 2 * kWordBytes);
+    return positions;
+  }
+  // The high bits of a word's bytes as its lowest 8 bits; the
+  // multiplication moves each into the top byte, without a branch.
+  static std::uint64_t Gather(std::uint64_t highs) noexcept {
+    return (highs * 0x0002040810204081ULL) >> 56;
+  }
+};
+
 // Where the compiler has vector instructions for its generic vectors, the
 // positions go 16 at a time in them, and the 64-bit words only take texts
 // shorter than 16 bytes. Without vector instructions, the vectors would cost
@@ -281,19 +303,20 @@ NCDRILL_INLINE bool AddByVectors(const PrefixTables& tables, const ChunkConstant
   return true;
 }
 
-// Whether the `size` bytes (17 to 32) at `bytes` hold nothing a scan acts
-// on: two vectors, the second overlapping the first.
+// The same for the `size` bytes (17 to 32) at `bytes`: two vectors, the
+// second overlapping the first.
 template <std::size_t Leads>
-NCDRILL_INLINE bool HoldsNothingFrom17(const PrefixTables& tables, const unsigned char* bytes,
-                                       std::size_t size) noexcept {
+NCDRILL_INLINE ShortLooks ShortLooksFrom17(const PrefixTables& tables, const unsigned char* bytes,
+                                           std::size_t size) noexcept {
   const ChunkConstants<Leads> constants(tables);
   const Bytes16 tail = LoadBytes16(bytes + size - 16);
   const Bytes16 afterTail = __builtin_shufflevector(tail, Bytes16{}, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10,
                                                     11, 12, 13, 14, 15, 16);
-  const auto any = reinterpret_cast<Words16>(
-      BytesToLookAt16<Leads, true>(LoadBytes16(bytes), LoadBytes16(bytes + 1), constants) |
-      BytesToLookAt16<Leads, true>(tail, afterTail, constants));
-  return (any[0] | any[1]) == 0;
+  const auto head = reinterpret_cast<Words16>(
+      BytesToLookAt16<Leads, true>(LoadBytes16(bytes), LoadBytes16(bytes + 1), constants));
+  const auto last =
+      reinterpret_cast<Words16>(BytesToLookAt16<Leads, true>(tail, afterTail, constants));
+  return ShortLooks{{head[0] & kHighs, head[1] & kHighs}, {last[0] & kHighs, last[1] & kHighs}};
 }
 
 #else
@@ -311,15 +334,16 @@ bool AddByVectors(const PrefixTables&, const ChunkConstants<Leads>&, const unsig
 
 // Four words, the last two overlapping the first two.
 template <std::size_t Leads>
-NCDRILL_INLINE bool HoldsNothingFrom17(const PrefixTables& tables, const unsigned char* bytes,
-                                       std::size_t size) noexcept {
+NCDRILL_INLINE ShortLooks ShortLooksFrom17(const PrefixTables& tables, const unsigned char* bytes,
+                                           std::size_t size) noexcept {
   const WordConstants<Leads> constants(tables);
   const unsigned char* tail = bytes + size - 2 * kWordBytes;
   const std::uint64_t last = LoadWord(tail + kWordBytes);
-  return (BytesToLookAt<Leads, true>(LoadWord(bytes), LoadWord(bytes + 1), constants) |
-          BytesToLookAt<Leads, true>(LoadWord(bytes + 8), LoadWord(bytes + 9), constants) |
-          BytesToLookAt<Leads, true>(LoadWord(tail), LoadWord(tail + 1), constants) |
-          BytesToLookAt<Leads, true>(last, last >> 8, constants)) == 0;
+  return ShortLooks{
+      {BytesToLookAt<Leads, true>(LoadWord(bytes), LoadWord(bytes + 1), constants),
+       BytesToLookAt<Leads, true>(LoadWord(bytes + 8), LoadWord(bytes + 9), constants)},
+      {BytesToLookAt<Leads, true>(LoadWord(tail), LoadWord(tail + 1), constants),
+       BytesToLookAt<Leads, true>(last, last >> 8, constants)}};
 }
 
 #endif
@@ -392,21 +416,23 @@ NCDRILL_INLINE bool ScanByByte(const PrefixTables& tables, BlockMatcher& matcher
   return scan.found();
 }
 
-// Whether the `size` bytes (1 to 32) at `bytes` hold nothing a scan acts
-// on. BytesToLookAt may flag a byte that holds nothing; such a block only
-// goes on to the whole scan.
+// The bytes of the `size` bytes (1 to 32) at `bytes` that may hold
+// something. BytesToLookAt may flag a byte that holds nothing; ShortPath
+// finds nothing there.
 template <std::size_t Leads>
-NCDRILL_INLINE bool HoldsNothing(const PrefixTables& tables, const unsigned char* bytes,
-                                 std::size_t size) noexcept {
-  if (size > 2 * kWordBytes) return HoldsNothingFrom17<Leads>(tables, bytes, size);
+NCDRILL_INLINE ShortLooks ShortLooksOf(const PrefixTables& tables, const unsigned char* bytes,
+                                       std::size_t size) noexcept {
+  if (size > 2 * kWordBytes) return ShortLooksFrom17<Leads>(tables, bytes, size);
   const WordConstants<Leads> constants(tables);
   if (size <= kWordBytes) {
     const std::uint64_t word = LoadPartialWord(bytes, size);
-    return (BytesToLookAt<Leads, true>(word, word >> 8, constants) & FirstBytes(size)) == 0;
+    return ShortLooks{
+        {BytesToLookAt<Leads, true>(word, word >> 8, constants) & FirstBytes(size), 0}, {0, 0}};
   }
   const std::uint64_t tail = LoadWord(bytes + size - kWordBytes);
-  return (BytesToLookAt<Leads, true>(LoadWord(bytes), LoadWord(bytes + 1), constants) |
-          BytesToLookAt<Leads, true>(tail, tail >> 8, constants)) == 0;
+  return ShortLooks{
+      {BytesToLookAt<Leads, true>(LoadWord(bytes), LoadWord(bytes + 1), constants), 0},
+      {0, BytesToLookAt<Leads, true>(tail, tail >> 8, constants)}};
 }
 
 // The block path of the portable scan `Scan`.
@@ -423,15 +449,30 @@ template <std::size_t Leads>
 bool QuickPathPortable(BlockState& state, const HostCallbacks* host, const char* text,
                        std::int32_t length) {
   const auto size = static_cast<std::uint32_t>(length);
-  if (text != nullptr && size - 1 < 4 * kWordBytes &&
-      HoldsNothing<Leads>(state.matcher.prefixes(), reinterpret_cast<const unsigned char*>(text),
-                          size)) {
-    return false;
+  if (text != nullptr && size - 1 < 4 * kWordBytes) {
+    const ShortLooks looks = ShortLooksOf<Leads>(
+        state.matcher.prefixes(), reinterpret_cast<const unsigned char*>(text), size);
+    return looks.any() && ShortPath(state, host, text, length, looks.Positions(size));
   }
   return PathPortable<&ScanByWord<Leads>>(state, host, text, length);
 }
 
 }  // namespace
+
+NCDRILL_OUT_OF_LINE bool ShortPath(BlockState& state, const HostCallbacks* host, const char* text,
+                                   std::int32_t length, std::uint64_t looks) {
+  const std::string_view block = state.Begin(text, length);
+  const unsigned char* bytes = ScanBytes(block);
+  WordMasks masks{0, 0, 0, 0, 0, 0, 0};
+  for (; looks != 0; looks &= looks - 1) {
+    const unsigned at = CountTrailingZeros(looks);
+    ClassifyPosition(state.matcher.prefixes(), bytes, block.size(), at, at, masks);
+  }
+  BlockFacts facts;
+  ScanState scan(state.matcher, bytes, block.size(), facts);
+  scan.Fold(masks, 0);
+  return scan.found() && state.Finish(block, facts, host);
+}
 
 BlockScanFn PortableScanFor(std::size_t leadCount) noexcept {
   static constexpr BlockScanFn kScans[] = {&ScanByWord<0>, &ScanByWord<1>, &ScanByWord<2>,

@@ -11,6 +11,8 @@
 
 namespace ncdrill {
 
+struct BlockState;
+
 // 8 bytes as a word whose byte k is bytes[k], whatever the processor's byte
 // order.
 NCDRILL_INLINE std::uint64_t LoadWord(const unsigned char* bytes) noexcept {
@@ -63,6 +65,14 @@ NCDRILL_INLINE void ClassifyPosition(const PrefixTables& tables, const unsigned 
   masks.g2 |= where((c == 'G') & (next == '2'));
   masks.g52 |= where((c == 'G') & (next == '5') & (third == '2'));
 }
+
+// The rest of a block path, for a block of up to 64 characters whose short
+// test found the positions `looks` (bit k for position k) to hold all it
+// acts on: "T", "(", NUL and the starts of names and codes; more positions
+// do no harm. Each is looked at once, without a second scan of the block.
+// The short tests of the units that have one end here.
+bool ShortPath(BlockState& state, const HostCallbacks* host, const char* text, std::int32_t length,
+               std::uint64_t looks);
 
 // The portable unit's scan and block path for tables whose names and codes
 // start with `leadCount` different bytes: vectors or 64-bit words compared

@@ -229,15 +229,17 @@ NCDRILL_SSE2 NCDRILL_INLINE unsigned Anything128(const PrefixTables& tables, __m
                                Equal128(first, tables.leads[Leads + 1]));
 }
 
-// Whether the `size` bytes (1 to 32) at `bytes` hold nothing a scan acts
-// on. Two 16-byte steps at most, the second overlapping the first; below 17
-// bytes, 8-byte words, the same way.
+// The positions of the `size` bytes (1 to 32) at `bytes` that hold
+// something a scan acts on, bit k for position k. Two 16-byte steps at
+// most, the second overlapping the first; below 17 bytes, 8-byte words, the
+// same way.
 template <std::size_t Leads>
-NCDRILL_SSE2 NCDRILL_INLINE bool HoldsNothingSse2(const PrefixTables& tables,
-                                                  const unsigned char* bytes, std::size_t size) {
+NCDRILL_SSE2 NCDRILL_INLINE std::uint64_t ShortLooksSse2(const PrefixTables& tables,
+                                                         const unsigned char* bytes,
+                                                         std::size_t size) {
   if (size <= 8) {
     const __m128i first = _mm_set_epi64x(0, static_cast<long long>(LoadPartialWord(bytes, size)));
-    return (Anything128<Leads>(tables, first, _mm_srli_si128(first, 1)) & LowBits(size)) == 0;
+    return Anything128<Leads>(tables, first, _mm_srli_si128(first, 1)) & LowBits(size);
   }
   if (size <= kSse2Bytes) {
     const std::uint64_t tail = LoadWord(bytes + size - 8);
@@ -245,23 +247,25 @@ NCDRILL_SSE2 NCDRILL_INLINE bool HoldsNothingSse2(const PrefixTables& tables,
         _mm_set_epi64x(static_cast<long long>(tail), static_cast<long long>(LoadWord(bytes)));
     const __m128i second = _mm_set_epi64x(static_cast<long long>(tail >> 8),
                                           static_cast<long long>(LoadWord(bytes + 1)));
-    return Anything128<Leads>(tables, first, second) == 0;
+    const std::uint64_t looks = Anything128<Leads>(tables, first, second);
+    return (looks & 0xffu) | (looks >> 8) << (size - 8);
   }
   const __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
   const __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + size - kSse2Bytes));
-  return (Anything128<Leads>(tables, head,
-                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 1))) |
-          Anything128<Leads>(tables, tail, _mm_srli_si128(tail, 1))) == 0;
+  return std::uint64_t{Anything128<Leads>(
+             tables, head, _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 1)))} |
+         std::uint64_t{Anything128<Leads>(tables, tail, _mm_srli_si128(tail, 1))}
+             << (size - kSse2Bytes);
 }
 
 template <std::size_t Leads>
 NCDRILL_SSE2_ENTRY bool QuickPathSse2(BlockState& state, const HostCallbacks* host,
                                       const char* text, std::int32_t length) {
   const auto size = static_cast<std::uint32_t>(length);
-  if (text != nullptr && size - 1 < 2 * kSse2Bytes &&
-      HoldsNothingSse2<Leads>(state.matcher.prefixes(),
-                              reinterpret_cast<const unsigned char*>(text), size)) {
-    return false;
+  if (text != nullptr && size - 1 < 2 * kSse2Bytes) {
+    const std::uint64_t looks = ShortLooksSse2<Leads>(
+        state.matcher.prefixes(), reinterpret_cast<const unsigned char*>(text), size);
+    return looks != 0 && ShortPath(state, host, text, length, looks);
   }
   return PathSse2<&ScanSse2Leads<Leads>>(state, host, text, length);
 }
@@ -290,6 +294,14 @@ namespace {
 #define NCDRILL_AVX2 __attribute__((target("avx2")))
 
 constexpr std::size_t kAvx2Bytes = 32;
+
+// Clears the upper halves of the vector registers before what follows a
+// scan: the rest of the block path and the host's callbacks are SSE code,
+// which runs slower while they hold anything (every host instruction that
+// writes a vector register then waits on them). The compiler clears them
+// before calls of its own accord, but missed one path through an AVX2 scan;
+// a host's drill block then read its chain at half speed.
+NCDRILL_AVX2 NCDRILL_INLINE void LeaveVectorCode() { _mm256_zeroupper(); }
 
 // The four nibble tables in registers.
 struct Tables256 {
@@ -598,38 +610,40 @@ NCDRILL_OUT_OF_LINE NCDRILL_AVX2 bool PathAvx2(BlockState& state, const HostCall
                                                const char* text, std::int32_t length) {
   const std::string_view block = state.Begin(text, length);
   BlockFacts facts;
-  return Scan(state.matcher.prefixes(), state.matcher, ScanBytes(block), block.size(), facts) &&
-         state.Finish(block, facts, host);
+  const bool found =
+      Scan(state.matcher.prefixes(), state.matcher, ScanBytes(block), block.size(), facts);
+  LeaveVectorCode();
+  return found && state.Finish(block, facts, host);
 }
 
-// Whether the `size` bytes (1 to 32) at `bytes` hold nothing a scan acts on:
-// no "T", no "(", no NUL and no byte that starts a name or a code.
+// The positions of the `size` bytes (1 to 32) at `bytes` that hold a "T", a
+// "(", a NUL or the start of a name or a code, bit k for position k.
 template <std::size_t Leads>
-NCDRILL_AVX2 NCDRILL_INLINE bool HoldsNothingAvx2(const PrefixTables& tables,
-                                                  const unsigned char* bytes, std::size_t size) {
+NCDRILL_AVX2 NCDRILL_INLINE std::uint64_t ShortLooksAvx2(const PrefixTables& tables,
+                                                         const unsigned char* bytes,
+                                                         std::size_t size) {
   const __m256i first = LoadLast256(bytes, size);
   const std::uint64_t any = BytesToLookAt256<Leads>(first, NextBytes256(first), tables) |
                             Equal256(first, tables.leads[Leads]) |
                             Equal256(first, tables.leads[Leads + 1]);
-  return (any & LowBits(size)) == 0;
+  return any & LowBits(size);
 }
 
-// A block of up to 32 characters that holds something goes the SSE2 way:
-// its two 16-byte steps of plain loads cost less than the masked load of
-// the AVX2 scan's last word, and the AVX2 path would be slower than the
-// SSE2 one on the short blocks that make up most programs.
-template <std::size_t Leads>
+// A block of up to 32 characters goes from the short test to ShortPath;
+// longer blocks, to the block path `Path`. The AVX-512 units take short
+// blocks this way too: the same test built for AVX-512 (its masked loads
+// and mask registers) made typical blocks slower, and so did their own
+// one-load scans of a short block.
+template <std::size_t Leads, BlockPathFn Path>
 NCDRILL_AVX2 bool QuickPathAvx2(BlockState& state, const HostCallbacks* host, const char* text,
                                 std::int32_t length) {
   const auto size = static_cast<std::uint32_t>(length);
   if (text != nullptr && size - 1 < kAvx2Bytes) {
-    if (HoldsNothingAvx2<Leads>(state.matcher.prefixes(),
-                                reinterpret_cast<const unsigned char*>(text), size)) {
-      return false;
-    }
-    return PathSse2<&ScanSse2Leads<Leads>>(state, host, text, length);
+    const std::uint64_t looks = ShortLooksAvx2<Leads>(
+        state.matcher.prefixes(), reinterpret_cast<const unsigned char*>(text), size);
+    return looks != 0 && ShortPath(state, host, text, length, looks);
   }
-  return PathAvx2<&ScanAvx2Leads<Leads>>(state, host, text, length);
+  return Path(state, host, text, length);
 }
 
 template <std::size_t... Leads>
@@ -638,7 +652,7 @@ constexpr std::array<BlockScanFn, sizeof...(Leads)> Avx2Scans(std::index_sequenc
 }
 template <std::size_t... Leads>
 constexpr std::array<BlockPathFn, sizeof...(Leads)> Avx2Paths(std::index_sequence<Leads...>) {
-  return {&QuickPathAvx2<Leads>...};
+  return {&QuickPathAvx2<Leads, &PathAvx2<&ScanAvx2Leads<Leads>>>...};
 }
 constexpr auto kAvx2Scans = Avx2Scans(std::make_index_sequence<kMaxSse2Leads + 1>());
 constexpr auto kAvx2Paths = Avx2Paths(std::make_index_sequence<kMaxSse2Leads + 1>());
@@ -780,23 +794,37 @@ NCDRILL_VBMI NCDRILL_INLINE bool ScanVbmi(const PrefixTables& prefixTables, Bloc
 
 // The block path of the AVX-512 scan `Scan`.
 template <BlockScanFn Scan>
-NCDRILL_AVX512 bool PathAvx512(BlockState& state, const HostCallbacks* host, const char* text,
-                               std::int32_t length) {
+NCDRILL_OUT_OF_LINE NCDRILL_AVX512 bool PathAvx512(BlockState& state, const HostCallbacks* host,
+                                                   const char* text, std::int32_t length) {
   const std::string_view block = state.Begin(text, length);
   BlockFacts facts;
-  return Scan(state.matcher.prefixes(), state.matcher, ScanBytes(block), block.size(), facts) &&
-         state.Finish(block, facts, host);
+  const bool found =
+      Scan(state.matcher.prefixes(), state.matcher, ScanBytes(block), block.size(), facts);
+  LeaveVectorCode();
+  return found && state.Finish(block, facts, host);
 }
 
 // The block path of the AVX-512 VBMI scan `Scan`.
 template <BlockScanFn Scan>
-NCDRILL_VBMI bool PathVbmi(BlockState& state, const HostCallbacks* host, const char* text,
-                           std::int32_t length) {
+NCDRILL_OUT_OF_LINE NCDRILL_VBMI bool PathVbmi(BlockState& state, const HostCallbacks* host,
+                                               const char* text, std::int32_t length) {
   const std::string_view block = state.Begin(text, length);
   BlockFacts facts;
-  return Scan(state.matcher.prefixes(), state.matcher, ScanBytes(block), block.size(), facts) &&
-         state.Finish(block, facts, host);
+  const bool found =
+      Scan(state.matcher.prefixes(), state.matcher, ScanBytes(block), block.size(), facts);
+  LeaveVectorCode();
+  return found && state.Finish(block, facts, host);
 }
+
+// Short blocks go as on AVX2 (QuickPathAvx2).
+template <BlockPathFn Path, std::size_t... Leads>
+constexpr std::array<BlockPathFn, sizeof...(Leads)> Avx512Paths(std::index_sequence<Leads...>) {
+  return {&QuickPathAvx2<Leads, Path>...};
+}
+constexpr auto kAvx512Paths =
+    Avx512Paths<&PathAvx512<&ScanAvx512>>(std::make_index_sequence<kMaxSse2Leads + 1>());
+constexpr auto kVbmiPaths =
+    Avx512Paths<&PathVbmi<&ScanVbmi>>(std::make_index_sequence<kMaxSse2Leads + 1>());
 
 }  // namespace
 #endif
@@ -850,9 +878,9 @@ BlockPathFn BlockPathFor(VectorUnit unit, std::size_t leadCount) noexcept {
   switch (unit) {
 #if defined(__x86_64__)
     case VectorUnit::kAvx512Vbmi:
-      return &PathVbmi<&ScanVbmi>;
+      return leadCount < kVbmiPaths.size() ? kVbmiPaths[leadCount] : &PathVbmi<&ScanVbmi>;
     case VectorUnit::kAvx512:
-      return &PathAvx512<&ScanAvx512>;
+      return leadCount < kAvx512Paths.size() ? kAvx512Paths[leadCount] : &PathAvx512<&ScanAvx512>;
     case VectorUnit::kAvx2:
       return leadCount < kAvx2Paths.size() ? kAvx2Paths[leadCount] : &PathAvx2<&ScanAvx2ByNibbles>;
 #endif

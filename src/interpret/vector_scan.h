@@ -88,14 +88,13 @@ class BlockMatcher;
 // compiler makes of functions that many of them grow large.
 #define NCDRILL_INLINE __attribute__((always_inline)) inline
 
-// Most blocks of a part program are short and hold nothing a block path acts
-// on: no "T", no "(", no NUL, nothing that starts a name or a code. The SSE2,
-// AVX2 and portable paths answer blocks of up to 32 characters that hold
-// nothing first, from one or two loads, and hand every other block on to the
-// path that scans it; such a block walks no names, so it needs no epoch of
-// the matcher's. The path that scans stays out of line, so that the short
-// test needs no stack frame. (The AVX-512 paths take a short block in one
-// masked load already; a test in front of them made them slower.)
+// Most blocks of a part program are short: a block path tests blocks of up
+// to 32 characters first, from one or two loads, for the positions that
+// hold what it acts on ("T", "(", NUL, the start of a name or a code). A
+// block with none is answered there; one with some goes to ShortPath, which
+// looks at those positions alone, without scanning the block again. Longer
+// blocks go to the path that scans them. Both stay out of line, so that the
+// short test needs no stack frame.
 #define NCDRILL_OUT_OF_LINE __attribute__((noinline))
 
 // Walks the names that may start at `at` and lowers `trigger` to the first
