@@ -83,13 +83,13 @@ NCDRILL_INLINE std::uint64_t BytesToLookAt(std::uint64_t word, std::uint64_t nex
 }
 
 // The bytes of a short block (up to 32) that may hold something, as
-// BytesToLookAt marks them: `head` for positions 0 to 15, `tail` for the
-// last 16 (size - 16 on), 8 a word. A block of up to 16 has only head[0]
-// and, from 9, tail[1].
+// BytesToLookAt marks them (the high bit of a byte counts): `head` for
+// positions 0 to 15, `tail` for the last 16 (size - 16 on), 8 a word. A
+// block of up to 16 has only head[0] and, from 9, tail[1].
 struct ShortLooks {
   std::uint64_t head[2];
   std::uint64_t tail[2];
-  bool any() const noexcept { return (head[0] | head[1] | tail[0] | tail[1]) != 0; }
+  std::uint64_t any;  // nonzero when one of them is
   // Bit k for position k of a block of `size` characters.
   std::uint64_t Positions(std::size_t size) const noexcept {
     std::uint64_t positions = Gather(head[0]) | Gather(head[1]) << 8;
@@ -99,8 +99,8 @@ struct ShortLooks {
   }
   // The high bits of a word's bytes as its lowest 8 bits; the
   // multiplication moves each into the top byte, without a branch.
-  static std::uint64_t Gather(std::uint64_t highs) noexcept {
-    return (highs * 0x0002040810204081ULL) >> 56;
+  static std::uint64_t Gather(std::uint64_t marks) noexcept {
+    return ((marks & kHighs) * 0x0002040810204081ULL) >> 56;
   }
 };
 
@@ -165,6 +165,15 @@ struct ChunkMarks {
   std::uint64_t word(std::size_t word) const noexcept {
     return vectors[word / 2][word % 2] & kHighs;
   }
+  // The first of them as a bit (bit k for position k), or 0: a gather of
+  // every word costs more than finding the first, which comes early.
+  std::uint64_t FirstBit() const noexcept {
+    for (std::size_t w = 0; w < 2 * Vectors; ++w) {
+      const std::uint64_t marks = word(w);
+      if (marks != 0) return std::uint64_t{1} << (8 * w + CountTrailingZeros(marks) / 8);
+    }
+    return 0;
+  }
   // All of them, bit k for position k. The multiplication moves the high
   // bit of each byte into the top byte, without a branch.
   std::uint64_t bits() const noexcept {
@@ -221,17 +230,19 @@ NCDRILL_INLINE std::uint64_t FromStart(std::uint64_t bits, std::size_t start,
 }
 
 // Sets in `masks` what the positions of the chunk at `at` that `looks`
-// flags hold: "T" and "(" straight from their marks, until the first "T";
-// the others, 8 at a time, by a look at each.
+// flags hold: the first "T" and the first "(" straight from their marks,
+// until the first "T" (a scan needs no later ones: whether a "(" comes
+// before the first "T" shows in the first "("); the others by a look at
+// each.
 template <std::size_t Leads, bool WithT, std::size_t Vectors>
 NCDRILL_INLINE void ClassifyChunk(const PrefixTables& tables, const unsigned char* block,
                                   std::size_t size, std::size_t start, std::size_t at,
                                   const ChunkLooks<Leads, WithT, Vectors>& looks, bool& tSeen,
                                   WordMasks& masks) noexcept {
   if (WithT && !tSeen) {
-    const std::uint64_t t = FromStart(looks.t.bits(), start, at);
+    const std::uint64_t t = FromStart(looks.t.FirstBit(), start, at);
     masks.t |= t;
-    masks.paren |= FromStart(looks.paren.bits(), start, at);
+    masks.paren |= FromStart(looks.paren.FirstBit(), start, at);
     tSeen = t != 0;
   }
   for (std::uint64_t codes = looks.codes.bits(); codes != 0; codes &= codes - 1) {
@@ -316,7 +327,9 @@ NCDRILL_INLINE ShortLooks ShortLooksFrom17(const PrefixTables& tables, const uns
       BytesToLookAt16<Leads, true>(LoadBytes16(bytes), LoadBytes16(bytes + 1), constants));
   const auto last =
       reinterpret_cast<Words16>(BytesToLookAt16<Leads, true>(tail, afterTail, constants));
-  return ShortLooks{{head[0] & kHighs, head[1] & kHighs}, {last[0] & kHighs, last[1] & kHighs}};
+  // Tested as one vector: most short blocks hold nothing.
+  const Words16 both = head | last;
+  return ShortLooks{{head[0], head[1]}, {last[0], last[1]}, both[0] | both[1]};
 }
 
 #else
@@ -339,11 +352,14 @@ NCDRILL_INLINE ShortLooks ShortLooksFrom17(const PrefixTables& tables, const uns
   const WordConstants<Leads> constants(tables);
   const unsigned char* tail = bytes + size - 2 * kWordBytes;
   const std::uint64_t last = LoadWord(tail + kWordBytes);
-  return ShortLooks{
+  ShortLooks looks{
       {BytesToLookAt<Leads, true>(LoadWord(bytes), LoadWord(bytes + 1), constants),
        BytesToLookAt<Leads, true>(LoadWord(bytes + 8), LoadWord(bytes + 9), constants)},
       {BytesToLookAt<Leads, true>(LoadWord(tail), LoadWord(tail + 1), constants),
-       BytesToLookAt<Leads, true>(last, last >> 8, constants)}};
+       BytesToLookAt<Leads, true>(last, last >> 8, constants)},
+      0};
+  looks.any = looks.head[0] | looks.head[1] | looks.tail[0] | looks.tail[1];
+  return looks;
 }
 
 #endif
@@ -426,13 +442,15 @@ NCDRILL_INLINE ShortLooks ShortLooksOf(const PrefixTables& tables, const unsigne
   const WordConstants<Leads> constants(tables);
   if (size <= kWordBytes) {
     const std::uint64_t word = LoadPartialWord(bytes, size);
-    return ShortLooks{
-        {BytesToLookAt<Leads, true>(word, word >> 8, constants) & FirstBytes(size), 0}, {0, 0}};
+    const std::uint64_t look =
+        BytesToLookAt<Leads, true>(word, word >> 8, constants) & FirstBytes(size);
+    return ShortLooks{{look, 0}, {0, 0}, look};
   }
   const std::uint64_t tail = LoadWord(bytes + size - kWordBytes);
-  return ShortLooks{
-      {BytesToLookAt<Leads, true>(LoadWord(bytes), LoadWord(bytes + 1), constants), 0},
-      {0, BytesToLookAt<Leads, true>(tail, tail >> 8, constants)}};
+  const std::uint64_t headLook =
+      BytesToLookAt<Leads, true>(LoadWord(bytes), LoadWord(bytes + 1), constants);
+  const std::uint64_t tailLook = BytesToLookAt<Leads, true>(tail, tail >> 8, constants);
+  return ShortLooks{{headLook, 0}, {0, tailLook}, headLook | tailLook};
 }
 
 // The block path of the portable scan `Scan`.
@@ -452,7 +470,7 @@ bool QuickPathPortable(BlockState& state, const HostCallbacks* host, const char*
   if (text != nullptr && size - 1 < 4 * kWordBytes) {
     const ShortLooks looks = ShortLooksOf<Leads>(
         state.matcher.prefixes(), reinterpret_cast<const unsigned char*>(text), size);
-    return looks.any() && ShortPath(state, host, text, length, looks.Positions(size));
+    return looks.any != 0 && ShortPath(state, host, text, length, looks.Positions(size));
   }
   return PathPortable<&ScanByWord<Leads>>(state, host, text, length);
 }
