@@ -82,20 +82,17 @@ NCDRILL_INLINE std::uint64_t BytesToLookAt(std::uint64_t word, std::uint64_t nex
                : BytesToLookAt<Leads, true>(word, next, constants);
 }
 
-// The bytes of a short block (up to 32) that may hold something, as
+// The bytes of a block of 17 to 32 characters that may hold something, as
 // BytesToLookAt marks them (the high bit of a byte counts): `head` for
-// positions 0 to 15, `tail` for the last 16 (size - 16 on), 8 a word. A
-// block of up to 16 has only head[0] and, from 9, tail[1].
+// positions 0 to 15, `tail` for the last 16 (size - 16 on), 8 a word.
 struct ShortLooks {
   std::uint64_t head[2];
   std::uint64_t tail[2];
   std::uint64_t any;  // nonzero when one of them is
   // Bit k for position k of a block of `size` characters.
   std::uint64_t Positions(std::size_t size) const noexcept {
-    std::uint64_t positions = Gather(head[0]) | Gather(head[1]) << 8;
-    if (size > kWordBytes) positions |= Gather(tail[1]) << (size - kWordBytes);
-    if (size >= 2 * kWordBytes) positions |= Gather(tail[0]) << (size - 2 * kWordBytes);
-    return positions;
+    return Gather(head[0]) | Gather(head[1]) << kWordBytes |
+           Gather(tail[0]) << (size - 2 * kWordBytes) | Gather(tail[1]) << (size - kWordBytes);
   }
   // The high bits of a word's bytes as its lowest 8 bits; the
   // multiplication moves each into the top byte, without a branch.
@@ -332,6 +329,30 @@ NCDRILL_INLINE ShortLooks ShortLooksFrom17(const PrefixTables& tables, const uns
   return ShortLooks{{head[0], head[1]}, {last[0], last[1]}, both[0] | both[1]};
 }
 
+// The positions of the `size` bytes (1 to 16) at `bytes` that may hold
+// something, bit k for position k: the words of the build without vectors,
+// put in one vector, which compares them with the tables' rows where they
+// lie instead of keeping each row in a register.
+template <std::size_t Leads>
+NCDRILL_INLINE std::uint64_t ShortLooksUpTo16(const PrefixTables& tables,
+                                              const unsigned char* bytes,
+                                              std::size_t size) noexcept {
+  const ChunkConstants<Leads> constants(tables);
+  const auto lookAt = [&constants](Words16 words, Words16 nexts) {
+    return reinterpret_cast<Words16>(BytesToLookAt16<Leads, true>(
+        reinterpret_cast<Bytes16>(words), reinterpret_cast<Bytes16>(nexts), constants));
+  };
+  if (size <= kWordBytes) {
+    const std::uint64_t word = LoadPartialWord(bytes, size);
+    return ShortLooks::Gather(lookAt(Words16{word, 0}, Words16{word >> 8, 0})[0] &
+                              FirstBytes(size));
+  }
+  const std::uint64_t tail = LoadWord(bytes + size - kWordBytes);
+  const Words16 look =
+      lookAt(Words16{LoadWord(bytes), tail}, Words16{LoadWord(bytes + 1), tail >> 8});
+  return ShortLooks::Gather(look[0]) | ShortLooks::Gather(look[1]) << (size - kWordBytes);
+}
+
 #else
 
 template <std::size_t Leads>
@@ -360,6 +381,27 @@ NCDRILL_INLINE ShortLooks ShortLooksFrom17(const PrefixTables& tables, const uns
       0};
   looks.any = looks.head[0] | looks.head[1] | looks.tail[0] | looks.tail[1];
   return looks;
+}
+
+// The positions of the `size` bytes (1 to 16) at `bytes` that may hold
+// something, bit k for position k, from one or two words. BytesToLookAt may
+// flag a byte that holds nothing; ShortPath finds nothing there.
+template <std::size_t Leads>
+NCDRILL_INLINE std::uint64_t ShortLooksUpTo16(const PrefixTables& tables,
+                                              const unsigned char* bytes,
+                                              std::size_t size) noexcept {
+  const WordConstants<Leads> constants(tables);
+  if (size <= kWordBytes) {
+    const std::uint64_t word = LoadPartialWord(bytes, size);
+    return ShortLooks::Gather(BytesToLookAt<Leads, true>(word, word >> 8, constants) &
+                              FirstBytes(size));
+  }
+  const std::uint64_t tail = LoadWord(bytes + size - kWordBytes);
+  const std::uint64_t head =
+      BytesToLookAt<Leads, true>(LoadWord(bytes), LoadWord(bytes + 1), constants);
+  return ShortLooks::Gather(head) |
+         ShortLooks::Gather(BytesToLookAt<Leads, true>(tail, tail >> 8, constants))
+             << (size - kWordBytes);
 }
 
 #endif
@@ -432,27 +474,6 @@ NCDRILL_INLINE bool ScanByByte(const PrefixTables& tables, BlockMatcher& matcher
   return scan.found();
 }
 
-// The bytes of the `size` bytes (1 to 32) at `bytes` that may hold
-// something. BytesToLookAt may flag a byte that holds nothing; ShortPath
-// finds nothing there.
-template <std::size_t Leads>
-NCDRILL_INLINE ShortLooks ShortLooksOf(const PrefixTables& tables, const unsigned char* bytes,
-                                       std::size_t size) noexcept {
-  if (size > 2 * kWordBytes) return ShortLooksFrom17<Leads>(tables, bytes, size);
-  const WordConstants<Leads> constants(tables);
-  if (size <= kWordBytes) {
-    const std::uint64_t word = LoadPartialWord(bytes, size);
-    const std::uint64_t look =
-        BytesToLookAt<Leads, true>(word, word >> 8, constants) & FirstBytes(size);
-    return ShortLooks{{look, 0}, {0, 0}, look};
-  }
-  const std::uint64_t tail = LoadWord(bytes + size - kWordBytes);
-  const std::uint64_t headLook =
-      BytesToLookAt<Leads, true>(LoadWord(bytes), LoadWord(bytes + 1), constants);
-  const std::uint64_t tailLook = BytesToLookAt<Leads, true>(tail, tail >> 8, constants);
-  return ShortLooks{{headLook, 0}, {0, tailLook}, headLook | tailLook};
-}
-
 // The block path of the portable scan `Scan`.
 template <BlockScanFn Scan>
 NCDRILL_OUT_OF_LINE bool PathPortable(BlockState& state, const HostCallbacks* host,
@@ -468,9 +489,14 @@ bool QuickPathPortable(BlockState& state, const HostCallbacks* host, const char*
                        std::int32_t length) {
   const auto size = static_cast<std::uint32_t>(length);
   if (text != nullptr && size - 1 < 4 * kWordBytes) {
-    const ShortLooks looks = ShortLooksOf<Leads>(
-        state.matcher.prefixes(), reinterpret_cast<const unsigned char*>(text), size);
-    return looks.any != 0 && ShortPath(state, host, text, length, looks.Positions(size));
+    const PrefixTables& tables = state.matcher.prefixes();
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+    if (size > 2 * kWordBytes) {
+      const ShortLooks looks = ShortLooksFrom17<Leads>(tables, bytes, size);
+      return looks.any != 0 && ShortPath(state, host, text, length, looks.Positions(size));
+    }
+    const std::uint64_t looks = ShortLooksUpTo16<Leads>(tables, bytes, size);
+    return looks != 0 && ShortPath(state, host, text, length, looks);
   }
   return PathPortable<&ScanByWord<Leads>>(state, host, text, length);
 }
