@@ -232,7 +232,7 @@ NCDRILL_SSE2 NCDRILL_INLINE unsigned Anything128(const PrefixTables& tables, __m
 // The positions of the `size` bytes (1 to 32) at `bytes` that hold
 // something a scan acts on, bit k for position k. Two 16-byte steps at
 // most, the second overlapping the first; below 17 bytes, 8-byte words, the
-// same way.
+// same way. Why it branches on the length: see QuickPathPortable.
 template <std::size_t Leads>
 NCDRILL_SSE2 NCDRILL_INLINE std::uint64_t ShortLooksSse2(const PrefixTables& tables,
                                                          const unsigned char* bytes,
