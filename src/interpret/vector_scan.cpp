@@ -50,12 +50,12 @@ NCDRILL_SSE2 NCDRILL_INLINE __m128i Row128(const std::uint8_t* row) {
   return _mm_load_si128(reinterpret_cast<const __m128i*>(row));
 }
 
-// Bit k: byte k of `first` may need a look: it starts a name or a code (one
-// of the leads, followed by a byte in the second-byte range) or ends the
-// text (NUL). `second` holds the byte after each.
+// Byte k is 0xff when byte k of `first` may need a look: it starts a name or
+// a code (one of the leads, followed by a byte in the second-byte range) or
+// ends the text (NUL). `second` holds the byte after each.
 template <std::size_t Leads>
-NCDRILL_SSE2 NCDRILL_INLINE unsigned BytesToLookAt128(__m128i first, __m128i second,
-                                                      const PrefixTables& tables) {
+NCDRILL_SSE2 NCDRILL_INLINE __m128i LookVector128(__m128i first, __m128i second,
+                                                  const PrefixTables& tables) {
   const __m128i zero = _mm_setzero_si128();
   __m128i lead = zero;
   for (std::size_t k = 0; k < Leads; ++k) {
@@ -63,8 +63,14 @@ NCDRILL_SSE2 NCDRILL_INLINE unsigned BytesToLookAt128(__m128i first, __m128i sec
   }
   const __m128i fromLow = _mm_sub_epi8(second, Row128(tables.secondLow));
   const __m128i inRange = _mm_cmpeq_epi8(_mm_subs_epu8(fromLow, Row128(tables.secondSpan)), zero);
-  const __m128i look = _mm_or_si128(_mm_and_si128(lead, inRange), _mm_cmpeq_epi8(first, zero));
-  return static_cast<unsigned>(_mm_movemask_epi8(look));
+  return _mm_or_si128(_mm_and_si128(lead, inRange), _mm_cmpeq_epi8(first, zero));
+}
+
+// The same as bits: bit k for byte k.
+template <std::size_t Leads>
+NCDRILL_SSE2 NCDRILL_INLINE unsigned BytesToLookAt128(__m128i first, __m128i second,
+                                                      const PrefixTables& tables) {
+  return static_cast<unsigned>(_mm_movemask_epi8(LookVector128<Leads>(first, second, tables)));
 }
 
 // Bit k: byte k of `first` is `row`'s byte.
@@ -224,9 +230,11 @@ NCDRILL_OUT_OF_LINE NCDRILL_SSE2_ENTRY bool PathSse2(BlockState& state, const Ho
 template <std::size_t Leads>
 NCDRILL_SSE2 NCDRILL_INLINE unsigned Anything128(const PrefixTables& tables, __m128i first,
                                                  __m128i second) {
-  return BytesToLookAt128<Leads>(first, second, tables) |
-         static_cast<unsigned>(Equal128(first, tables.leads[Leads]) |
-                               Equal128(first, tables.leads[Leads + 1]));
+  // One movemask of the three: the short tests run on every short block.
+  const __m128i tOrParen = _mm_or_si128(_mm_cmpeq_epi8(first, Row128(tables.leads[Leads])),
+                                        _mm_cmpeq_epi8(first, Row128(tables.leads[Leads + 1])));
+  return static_cast<unsigned>(
+      _mm_movemask_epi8(_mm_or_si128(LookVector128<Leads>(first, second, tables), tOrParen)));
 }
 
 // The positions of the `size` bytes (1 to 32) at `bytes` that hold
