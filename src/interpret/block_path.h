@@ -38,6 +38,7 @@ struct BlockState {
   // units and the drill block. Returns InterpretBlock's result.
   NCDRILL_INLINE bool Finish(std::string_view hostBlock, const BlockFacts& facts,
                              const HostCallbacks* host) {
+    if (!facts.MayAct()) return false;
     const std::string_view block = hostBlock.substr(0, facts.length);
     const bool result = ScanBlock(block, facts, table, selections, unitsInch);
     if (facts.trigger != BlockFacts::kNone) {

@@ -24,6 +24,13 @@ struct BlockFacts {
   bool hasM9 = false;           // "M9" anywhere
   bool hasG52 = false;          // "G52" anywhere
   std::size_t trigger = kNone;  // index of the first entry, in table order, that triggers
+
+  // Whether the block may change anything: a "T" that may start a tool
+  // request, a "G2", "G52" or a trigger. A comment alone does not, though
+  // the scan must flag its "(" and the "T"s in it.
+  bool MayAct() const noexcept {
+    return (firstT != kNone && !parenBeforeT) || firstG2 != kNone || hasG52 || trigger != kNone;
+  }
 };
 
 // Tables whose names start with more distinct bytes than this are not
