@@ -424,13 +424,16 @@ TEST(Differential, EveryBlockPathDoesWhatThePortableOneDoes) {
 // Blocks of up to 40 characters, with each thing a block path acts on at
 // each position of a filler that holds nothing, and the fillers alone: the
 // paths answer most such blocks before their scan, and must come to what the
-// plain model does. Tables whose names start with 2 and with 7 bytes.
+// plain model does. Tables whose names start with 2, 7 and 12 bytes (past 8,
+// the AVX2 unit's short test looks names up by nibbles).
 TEST(Differential, EveryBlockPathAnswersShortBlocksAsTheModelDoes) {
   using ncdrill::VectorUnit;
   const std::string marks[] = {"T1",  "T",   "(",  "M9", "G20", "G21",  "G52",
                                "G81", "G8x", "AB", "Q",  "Qx",  "\xe9", std::string(1, '\0')};
   const std::string fillers[] = {"x", "N10 X5.2 Y", "Y 1"};
-  for (const char* table : {"81 G81\n", "81 G81\n7 AB\n3 Q\n5 C7\n6 D8\n9 E9\n"}) {
+  for (const char* table : {"81 G81\n", "81 G81\n7 AB\n3 Q\n5 C7\n6 D8\n9 E9\n",
+                            "81 G81\n7 AB\n3 Q\n5 C7\n6 D8\n9 E9\n1 F1\n2 HJ\n4 K\n8 LZ\n"
+                            "10 P(\n11 S\xe9\n"}) {
     TempFolder folder;
     folder.Write("t.txt", table);
     const std::string tablePath = folder.path() + "t.txt";

@@ -665,6 +665,41 @@ constexpr std::array<BlockPathFn, sizeof...(Leads)> Avx2Paths(std::index_sequenc
 constexpr auto kAvx2Scans = Avx2Scans(std::make_index_sequence<kMaxSse2Leads + 1>());
 constexpr auto kAvx2Paths = Avx2Paths(std::make_index_sequence<kMaxSse2Leads + 1>());
 
+// As ShortLooksAvx2, for a table whose names start with many different
+// bytes: names by nibble lookups, which see the first two bytes together
+// (comparing with every first byte would flag most letters of a block).
+NCDRILL_AVX2 NCDRILL_INLINE std::uint64_t ShortLooksByNibbles(const PrefixTables& tables,
+                                                              const unsigned char* bytes,
+                                                              std::size_t size) {
+  const __m256i first = LoadLast256(bytes, size);
+  const __m256i second = NextBytes256(first);
+  const __m256i names = _mm256_and_si256(
+      NibbleLookup256(_mm256_load_si256(reinterpret_cast<const __m256i*>(tables.low1)),
+                      _mm256_load_si256(reinterpret_cast<const __m256i*>(tables.high1)), first),
+      NibbleLookup256(_mm256_load_si256(reinterpret_cast<const __m256i*>(tables.low2)),
+                      _mm256_load_si256(reinterpret_cast<const __m256i*>(tables.high2)), second));
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i codeLead = _mm256_or_si256(Equal256(first, 'G'), Equal256(first, 'M'));
+  const __m256i codeSecond = _mm256_or_si256(
+      _mm256_or_si256(Equal256(second, '2'), Equal256(second, '5')), Equal256(second, '9'));
+  const __m256i other = _mm256_or_si256(
+      _mm256_or_si256(_mm256_and_si256(codeLead, codeSecond), _mm256_cmpeq_epi8(first, zero)),
+      _mm256_or_si256(Equal256(first, 'T'), Equal256(first, '(')));
+  const std::uint64_t any = ~Bits256(_mm256_cmpeq_epi8(names, zero)) | Bits256(other);
+  return any & LowBits(size);
+}
+
+NCDRILL_AVX2 bool QuickPathAvx2ByNibbles(BlockState& state, const HostCallbacks* host,
+                                         const char* text, std::int32_t length) {
+  const auto size = static_cast<std::uint32_t>(length);
+  if (text != nullptr && size - 1 < kAvx2Bytes) {
+    const std::uint64_t looks = ShortLooksByNibbles(
+        state.matcher.prefixes(), reinterpret_cast<const unsigned char*>(text), size);
+    return looks != 0 && ShortPath(state, host, text, length, looks);
+  }
+  return PathAvx2<&ScanAvx2ByNibbles>(state, host, text, length);
+}
+
 // --- AVX-512: a word is one vector, and masked loads read only the bytes
 // the block has ---
 
@@ -890,7 +925,7 @@ BlockPathFn BlockPathFor(VectorUnit unit, std::size_t leadCount) noexcept {
     case VectorUnit::kAvx512:
       return leadCount < kAvx512Paths.size() ? kAvx512Paths[leadCount] : &PathAvx512<&ScanAvx512>;
     case VectorUnit::kAvx2:
-      return leadCount < kAvx2Paths.size() ? kAvx2Paths[leadCount] : &PathAvx2<&ScanAvx2ByNibbles>;
+      return leadCount < kAvx2Paths.size() ? kAvx2Paths[leadCount] : &QuickPathAvx2ByNibbles;
 #endif
 #if defined(__x86_64__) || defined(__i386__)
     case VectorUnit::kSse2:
