@@ -145,14 +145,22 @@ void BlockMatcher::FillByteTables() noexcept {
   PrefixTables& t = prefixes_;
   bool lead[256] = {};
   for (int byte = 0; byte < 256; ++byte) lead[byte] = t.firstBits[byte] != 0;
-  for (const unsigned char code : kCodeLeads) lead[code] = true;
+  bool always[256] = {};
+  for (const unsigned char code : kCodeLeads) {
+    lead[code] = true;
+    always[code] = true;
+  }
+  always[static_cast<unsigned char>('T')] = true;
+  always[static_cast<unsigned char>('(')] = true;
+  always[0] = true;
   for (const unsigned char second : kCodeSeconds) {
     secondLow_ = std::min(secondLow_, unsigned{second});
     secondHigh_ = std::max(secondHigh_, unsigned{second});
   }
   t.leadCount = 0;
   for (int byte = 0; byte < 256; ++byte) {
-    t.attention[byte] = lead[byte] || byte == 'T' || byte == '(' || byte == 0;
+    t.attention[byte] = static_cast<std::uint8_t>((lead[byte] ? PrefixTables::kLead : 0) |
+                                                  (always[byte] ? PrefixTables::kAlways : 0));
     if (!lead[byte]) continue;
     if (t.leadCount < kMaxComparedLeads)
       std::memset(t.leads[t.leadCount], byte, PrefixTables::kRowBytes);

@@ -469,9 +469,34 @@ NCDRILL_INLINE bool ScanByWord(const PrefixTables& tables, BlockMatcher& matcher
   return scan.found();
 }
 
+// As ScanByByte, for a block longer than a word, mostly a comment: there a
+// byte that starts a name needs the byte after it to pass as well, as in
+// the names' filter. Otherwise, when names start with many different bytes,
+// most letters of a comment would need a look.
+NCDRILL_OUT_OF_LINE bool ScanByBytePairs(const PrefixTables& tables, BlockMatcher& matcher,
+                                         const unsigned char* block, std::size_t size,
+                                         BlockFacts& facts) noexcept {
+  ScanState scan(matcher, block, size, facts);
+  for (std::size_t start = 0; start < size; start += kWordPositions) {
+    WordMasks masks{0, 0, 0, 0, 0, 0, 0};
+    const std::size_t end = size - start < kWordPositions ? size : start + kWordPositions;
+    for (std::size_t at = start; at < end; ++at) {
+      const unsigned c = block[at];
+      const unsigned next = at + 1 < size ? block[at + 1] : 0u;
+      if (((tables.attention[c] & PrefixTables::kAlways) |
+           (tables.firstBits[c] & tables.secondBits[next])) != 0) {
+        ClassifyPosition(tables, block, size, at, static_cast<unsigned>(at - start), masks);
+      }
+    }
+    if (!scan.Fold(masks, start)) break;
+  }
+  return scan.found();
+}
+
 NCDRILL_INLINE bool ScanByByte(const PrefixTables& tables, BlockMatcher& matcher,
                                const unsigned char* block, std::size_t size,
                                BlockFacts& facts) noexcept {
+  if (size > kWordPositions) return ScanByBytePairs(tables, matcher, block, size, facts);
   ScanState scan(matcher, block, size, facts);
   for (std::size_t start = 0; start < size; start += kWordPositions) {
     WordMasks masks{0, 0, 0, 0, 0, 0, 0};

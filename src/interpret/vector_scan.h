@@ -57,7 +57,11 @@ struct PrefixTables {
   // The same bits by the whole byte.
   std::uint8_t firstBits[256];
   std::uint8_t secondBits[256];
-  // Whether a byte may start a name or a code, or is "T", "(" or NUL.
+  // Whether a byte may start a name or a code (kLead), and whether it needs
+  // a look whatever byte follows it (kAlways): "T", "(", NUL and the codes'
+  // first bytes. 0 for every other byte.
+  static constexpr std::uint8_t kLead = 1;
+  static constexpr std::uint8_t kAlways = 2;
   std::uint8_t attention[256];
   // The `leadCount` distinct bytes that names and codes start with, then
   // "T" and "(", each repeated in a row of kRowBytes, so that a compare
