@@ -207,7 +207,7 @@ void WalkNamesAt(BlockMatcher& matcher, const unsigned char* block, std::size_t 
 }
 
 bool BlockMatcher::UseVectorUnit(VectorUnit unit) noexcept {
-  const BlockPathFn path = BlockPathFor(unit, prefixes_.leadCount);
+  const BlockPathFn path = BlockPathFor(unit, prefixes_);
   if (path == nullptr) return false;
   unit_ = unit;
   path_ = path;

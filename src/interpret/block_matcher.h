@@ -32,7 +32,7 @@ class BlockMatcher {
   // from its length, and the block can do nothing.
   bool Examine(const char* text, std::size_t size, BlockFacts& facts) noexcept {
     BeginBlock();
-    return BlockScanFor(unit_, prefixes_.leadCount)(
+    return BlockScanFor(unit_, prefixes_)(
         prefixes_, *this, reinterpret_cast<const unsigned char*>(text), size, facts);
   }
 

@@ -665,6 +665,18 @@ constexpr std::array<BlockPathFn, sizeof...(Leads)> Avx2Paths(std::index_sequenc
 constexpr auto kAvx2Scans = Avx2Scans(std::make_index_sequence<kMaxSse2Leads + 1>());
 constexpr auto kAvx2Paths = Avx2Paths(std::make_index_sequence<kMaxSse2Leads + 1>());
 
+// Whether AVX2 finds the positions that may start a name by comparing with
+// each first byte, or else by nibble lookups of the first two bytes. The
+// compares cost less, but test the byte after a first byte only against the
+// range of all second bytes: once that range takes in letters (a name such
+// as "CYCLE81" or "DWELL"), most words of a comment that begin with a first
+// byte pass, and each is looked at one by one. The nibble lookups tell each
+// first byte's own second bytes apart.
+constexpr std::uint8_t kMaxComparedSecondSpan = 15;
+bool ComparesLeads(const PrefixTables& tables) noexcept {
+  return tables.leadCount < kAvx2Scans.size() && tables.secondSpan[0] <= kMaxComparedSecondSpan;
+}
+
 // As ShortLooksAvx2, for a table whose names start with many different
 // bytes: names by nibble lookups, which see the first two bytes together
 // (comparing with every first byte would flag most letters of a block).
@@ -896,8 +908,9 @@ bool ProcessorHas(VectorUnit unit) noexcept {
 
 }  // namespace
 
-BlockScanFn BlockScanFor(VectorUnit unit, std::size_t leadCount) noexcept {
+BlockScanFn BlockScanFor(VectorUnit unit, const PrefixTables& tables) noexcept {
   if (!HasVectorUnit(unit)) return nullptr;
+  const std::size_t leadCount = tables.leadCount;
   switch (unit) {
 #if defined(__x86_64__)
     case VectorUnit::kAvx512Vbmi:
@@ -905,7 +918,7 @@ BlockScanFn BlockScanFor(VectorUnit unit, std::size_t leadCount) noexcept {
     case VectorUnit::kAvx512:
       return &ScanAvx512;
     case VectorUnit::kAvx2:
-      return leadCount < kAvx2Scans.size() ? kAvx2Scans[leadCount] : &ScanAvx2ByNibbles;
+      return ComparesLeads(tables) ? kAvx2Scans[leadCount] : &ScanAvx2ByNibbles;
 #endif
 #if defined(__x86_64__) || defined(__i386__)
     case VectorUnit::kSse2:
@@ -916,8 +929,9 @@ BlockScanFn BlockScanFor(VectorUnit unit, std::size_t leadCount) noexcept {
   }
 }
 
-BlockPathFn BlockPathFor(VectorUnit unit, std::size_t leadCount) noexcept {
+BlockPathFn BlockPathFor(VectorUnit unit, const PrefixTables& tables) noexcept {
   if (!HasVectorUnit(unit)) return nullptr;
+  const std::size_t leadCount = tables.leadCount;
   switch (unit) {
 #if defined(__x86_64__)
     case VectorUnit::kAvx512Vbmi:
@@ -925,7 +939,7 @@ BlockPathFn BlockPathFor(VectorUnit unit, std::size_t leadCount) noexcept {
     case VectorUnit::kAvx512:
       return leadCount < kAvx512Paths.size() ? kAvx512Paths[leadCount] : &PathAvx512<&ScanAvx512>;
     case VectorUnit::kAvx2:
-      return leadCount < kAvx2Paths.size() ? kAvx2Paths[leadCount] : &QuickPathAvx2ByNibbles;
+      return ComparesLeads(tables) ? kAvx2Paths[leadCount] : &QuickPathAvx2ByNibbles;
 #endif
 #if defined(__x86_64__) || defined(__i386__)
     case VectorUnit::kSse2:

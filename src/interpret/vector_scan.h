@@ -204,13 +204,14 @@ enum class VectorUnit {
 // Whether this processor, and this build's target, has `unit`.
 bool HasVectorUnit(VectorUnit unit) noexcept;
 
-// The scan and the block path for `unit` and tables whose names and codes
-// start with `leadCount` different bytes (PrefixTables::leadCount), or null
-// when this processor (or this build's target) does not have `unit`. Only
+// The scan and the block path for `unit` and `tables` (they differ by how
+// many different bytes names and codes start with, and on AVX2 by the
+// range of their second bytes), or null when this processor (or this
+// build's target) does not have `unit`. Only
 // BlockMatcher::Examine looks up scans of their own, so a plug-in that never
 // examines holds each scan only inside its path.
-BlockScanFn BlockScanFor(VectorUnit unit, std::size_t leadCount) noexcept;
-BlockPathFn BlockPathFor(VectorUnit unit, std::size_t leadCount) noexcept;
+BlockScanFn BlockScanFor(VectorUnit unit, const PrefixTables& tables) noexcept;
+BlockPathFn BlockPathFor(VectorUnit unit, const PrefixTables& tables) noexcept;
 
 // The highest unit this build may use (NCDRILL_VECTOR_UNIT).
 VectorUnit HighestAllowedUnit() noexcept;
