@@ -482,5 +482,50 @@ TEST(Differential, EveryBlockPathAnswersShortBlocksAsTheModelDoes) {
   }
 }
 
+// Blocks of 33 to 66 characters, with a few of the things a block path acts
+// on at random places: these get a short test of their own, which flags
+// only the "T"s and "("s that decide whether the block makes a tool request.
+// Tables with names that start with "T" and with "(" too.
+TEST(Differential, EveryBlockPathAnswersMidBlocksAsTheModelDoes) {
+  using ncdrill::VectorUnit;
+  const std::string marks[] = {"T1",  "T",  "(",  ")",  "M9", "G20",  "G52",
+                               "G81", "TA", "(G", "AB", "Q",  "\xe9", std::string(1, '\0')};
+  Random random(33);
+  for (const char* table : {"81 G81\n7 AB\n3 Q\n", "81 G81\n7 TA\n", "81 G81\n7 (G\n4 T\n",
+                            "81 G81\n7 A1\n3 Q3\n5 C7\n6 D8\n9 E9\n"}) {
+    TempFolder folder;
+    folder.Write("t.txt", table);
+    const std::string tablePath = folder.path() + "t.txt";
+    std::vector<std::string> blocks;
+    for (int n = 0; n < 4000; ++n) {
+      std::string block;
+      const std::size_t length = 33 + random.Below(34);
+      while (block.size() < length) block += "N10 X5.2 Y";
+      for (std::size_t k = 1 + random.Below(4); k > 0; --k) {
+        const std::string& mark = random.Pick(marks);
+        block.replace(random.Below(length), mark.size(), mark);
+      }
+      block.resize(length);
+      blocks.push_back(block);
+    }
+    ncdrill_model::Interpreter model(ncdrill_model::ReadTable(table));
+    std::vector<PathOutcome> expected;
+    for (const std::string& block : blocks) {
+      const ncdrill_model::Outcome outcome = model.Block(block.substr(0, block.find('\0')));
+      expected.push_back(PathOutcome{outcome.result, outcome.drill ? outcome.terminal : 0});
+    }
+    for (const VectorUnit unit : {VectorUnit::kPortable, VectorUnit::kSse2, VectorUnit::kAvx2,
+                                  VectorUnit::kAvx512, VectorUnit::kAvx512Vbmi}) {
+      if (!ncdrill::HasVectorUnit(unit)) continue;
+      SCOPED_TRACE("unit " + std::to_string(static_cast<int>(unit)) + ", table " + table);
+      const std::vector<PathOutcome> outcomes = PathOutcomes(unit, tablePath, blocks);
+      ASSERT_EQ(outcomes.size(), expected.size());
+      for (std::size_t b = 0; b < blocks.size(); ++b) {
+        ASSERT_EQ(outcomes[b], expected[b]) << ::testing::PrintToString(blocks[b]);
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace ncdrill_test

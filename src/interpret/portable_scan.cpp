@@ -361,6 +361,45 @@ NCDRILL_INLINE std::uint64_t ShortLooks9To16(const PrefixTables& tables, const u
   return ShortLooks::Gather(look[0]) | ShortLooks::Gather(look[1]) << (size - kWordBytes);
 }
 
+// The positions of the `size` bytes (33 to 64) at `bytes` that may hold
+// something, as BytesToLookAt marks them, from the first 32 and the last 32
+// (which overlap); of the "T"s and "("s, those TAndParenLooks gives.
+template <std::size_t Leads>
+NCDRILL_INLINE std::uint64_t MidLooks(const PrefixTables& tables, const unsigned char* bytes,
+                                      std::size_t size) noexcept {
+  const ChunkConstants<Leads> constants(tables);
+  const unsigned char* tail = bytes + size - 32;
+  const Bytes16 last = LoadBytes16(tail + 16);
+  const Bytes16 afterLast = __builtin_shufflevector(last, Bytes16{}, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10,
+                                                    11, 12, 13, 14, 15, 16);
+  using Looks16 = ChunkLooks<Leads, true, 1>;
+  const Looks16 parts[] = {Looks16(LoadBytes16(bytes), LoadBytes16(bytes + 1), constants),
+                           Looks16(LoadBytes16(bytes + 16), LoadBytes16(bytes + 17), constants),
+                           Looks16(LoadBytes16(tail), LoadBytes16(tail + 1), constants),
+                           Looks16(last, afterLast, constants)};
+  // Gathering the bits costs more than the vectors: most such blocks hold
+  // nothing, and most of the others no "T" or "(".
+  Words16 anyLead{};
+  Words16 anyTOrParen{};
+  for (const Looks16& part : parts) {
+    anyLead |= part.codes.vectors[0];
+    anyTOrParen |= part.t.vectors[0] | part.paren.vectors[0];
+  }
+  const std::size_t from[] = {0, 16, size - 32, size - 16};
+  std::uint64_t leads = 0;
+  if ((anyLead[0] | anyLead[1]) != 0) {
+    for (std::size_t k = 0; k < 4; ++k) leads |= parts[k].codes.bits() << from[k];
+  }
+  if ((anyTOrParen[0] | anyTOrParen[1]) == 0) return leads;
+  std::uint64_t t = 0;
+  std::uint64_t paren = 0;
+  for (std::size_t k = 0; k < 4; ++k) {
+    t |= parts[k].t.bits() << from[k];
+    paren |= parts[k].paren.bits() << from[k];
+  }
+  return leads | TAndParenLooks(t, paren, leads);
+}
+
 #else
 
 template <std::size_t Leads>
@@ -414,6 +453,34 @@ NCDRILL_INLINE std::uint64_t ShortLooks9To16(const PrefixTables& tables, const u
   return ShortLooks::Gather(head) |
          ShortLooks::Gather(BytesToLookAt<Leads, true>(tail, tail >> 8, constants))
              << (size - kWordBytes);
+}
+
+// The high bit of each byte of `word` that is 0, and maybe of bytes above
+// one that is (a borrow runs on into them), but of no other. That is
+// enough for TAndParenLooks: the first "T" it finds is a "T", and a "(" it
+// finds before that stands above one that is a "(".
+NCDRILL_INLINE std::uint64_t ZeroBytes(std::uint64_t word) noexcept {
+  return (word - kOnes) & ~word & kHighs;
+}
+
+// The same as MidLooks of the build with vectors, 8 positions a word.
+template <std::size_t Leads>
+NCDRILL_INLINE std::uint64_t MidLooks(const PrefixTables& tables, const unsigned char* bytes,
+                                      std::size_t size) noexcept {
+  const WordConstants<Leads> constants(tables);
+  std::uint64_t leads = 0;
+  std::uint64_t t = 0;
+  std::uint64_t paren = 0;
+  for (std::size_t k = 0; k < 8; ++k) {
+    // Four words from the start, then the last four.
+    const std::size_t at = k < 4 ? k * kWordBytes : size - (8 - k) * kWordBytes;
+    const std::uint64_t word = LoadWord(bytes + at);
+    const std::uint64_t next = k < 7 ? LoadWord(bytes + at + 1) : word >> 8;
+    leads |= ShortLooks::Gather(BytesToLookAt<Leads, false>(word, next, constants)) << at;
+    t |= ShortLooks::Gather(ZeroBytes(word ^ constants.leads[Leads])) << at;
+    paren |= ShortLooks::Gather(ZeroBytes(word ^ constants.leads[Leads + 1])) << at;
+  }
+  return leads | TAndParenLooks(t, paren, leads);
 }
 
 #endif
@@ -550,6 +617,11 @@ bool QuickPathPortable(BlockState& state, const HostCallbacks* host, const char*
     }
     const ShortLooks looks = ShortLooksFrom17<Leads>(tables, bytes, size);
     return looks.any != 0 && ShortPath(state, host, text, length, looks.Positions(size));
+  }
+  if (text != nullptr && size - (4 * kWordBytes + 1) < 4 * kWordBytes) {
+    const std::uint64_t looks = MidLooks<Leads>(state.matcher.prefixes(),
+                                                reinterpret_cast<const unsigned char*>(text), size);
+    return looks != 0 && ShortPath(state, host, text, length, looks);
   }
   return PathPortable<&ScanByWord<Leads>>(state, host, text, length);
 }

@@ -68,8 +68,9 @@ NCDRILL_INLINE void ClassifyPosition(const PrefixTables& tables, const unsigned 
 
 // The rest of a block path, for a block of up to 64 characters whose short
 // test found the positions `looks` (bit k for position k) to hold all it
-// acts on: "T", "(", NUL and the starts of names and codes; more positions
-// do no harm. Each is looked at once, without a second scan of the block.
+// acts on: "T", "(", NUL and the starts of names and codes (of the "T"s and
+// "("s, those TAndParenLooks gives are enough); more positions do no harm.
+// Each is looked at once, without a second scan of the block.
 // The short tests of the units that have one end here.
 bool ShortPath(BlockState& state, const HostCallbacks* host, const char* text, std::int32_t length,
                std::uint64_t looks);

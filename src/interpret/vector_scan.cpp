@@ -266,12 +266,71 @@ NCDRILL_SSE2 NCDRILL_INLINE std::uint64_t ShortLooksSse2(const PrefixTables& tab
              << (size - kSse2Bytes);
 }
 
+NCDRILL_SSE2 NCDRILL_INLINE __m128i Load128(const unsigned char* bytes) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
+}
+
+NCDRILL_SSE2 NCDRILL_INLINE std::uint64_t Bits128(__m128i marks) {
+  return static_cast<unsigned>(_mm_movemask_epi8(marks));
+}
+
+// What 16 positions hold, 0xff for each: the starts of names and codes and
+// NUL (`leads`), "T" and "(".
+struct Marks16 {
+  __m128i leads, t, paren;
+};
+
+template <std::size_t Leads>
+NCDRILL_SSE2 NCDRILL_INLINE Marks16 Marks16Sse2(const PrefixTables& tables, __m128i first,
+                                                __m128i second) {
+  return Marks16{LookVector128<Leads>(first, second, tables),
+                 _mm_cmpeq_epi8(first, Row128(tables.leads[Leads])),
+                 _mm_cmpeq_epi8(first, Row128(tables.leads[Leads + 1]))};
+}
+
+// The positions of the `size` bytes (33 to 64) at `bytes` that hold
+// something a scan acts on, as ShortLooksSse2 finds them, from the first 32
+// and the last 32 (which overlap); of the "T"s and "("s, those
+// TAndParenLooks gives.
+template <std::size_t Leads>
+NCDRILL_SSE2 NCDRILL_INLINE std::uint64_t MidLooksSse2(const PrefixTables& tables,
+                                                       const unsigned char* bytes,
+                                                       std::size_t size) {
+  const unsigned char* tail = bytes + size - 2 * kSse2Bytes;
+  const __m128i last = Load128(tail + kSse2Bytes);
+  const Marks16 parts[] = {Marks16Sse2<Leads>(tables, Load128(bytes), Load128(bytes + 1)),
+                           Marks16Sse2<Leads>(tables, Load128(bytes + 16), Load128(bytes + 17)),
+                           Marks16Sse2<Leads>(tables, Load128(tail), Load128(tail + 1)),
+                           Marks16Sse2<Leads>(tables, last, _mm_srli_si128(last, 1))};
+  // Most such blocks hold nothing: one movemask tells.
+  __m128i any = _mm_setzero_si128();
+  for (const Marks16& part : parts) {
+    any = _mm_or_si128(any, _mm_or_si128(part.leads, _mm_or_si128(part.t, part.paren)));
+  }
+  if (_mm_movemask_epi8(any) == 0) return 0;
+  const std::size_t from[] = {0, kSse2Bytes, size - 2 * kSse2Bytes, size - kSse2Bytes};
+  std::uint64_t leads = 0;
+  std::uint64_t t = 0;
+  std::uint64_t paren = 0;
+  for (std::size_t k = 0; k < 4; ++k) {
+    leads |= Bits128(parts[k].leads) << from[k];
+    t |= Bits128(parts[k].t) << from[k];
+    paren |= Bits128(parts[k].paren) << from[k];
+  }
+  return leads | TAndParenLooks(t, paren, leads);
+}
+
 template <std::size_t Leads>
 NCDRILL_SSE2_ENTRY bool QuickPathSse2(BlockState& state, const HostCallbacks* host,
                                       const char* text, std::int32_t length) {
   const auto size = static_cast<std::uint32_t>(length);
   if (text != nullptr && size - 1 < 2 * kSse2Bytes) {
     const std::uint64_t looks = ShortLooksSse2<Leads>(
+        state.matcher.prefixes(), reinterpret_cast<const unsigned char*>(text), size);
+    return looks != 0 && ShortPath(state, host, text, length, looks);
+  }
+  if (text != nullptr && size - (2 * kSse2Bytes + 1) < 2 * kSse2Bytes) {
+    const std::uint64_t looks = MidLooksSse2<Leads>(
         state.matcher.prefixes(), reinterpret_cast<const unsigned char*>(text), size);
     return looks != 0 && ShortPath(state, host, text, length, looks);
   }
@@ -637,7 +696,28 @@ NCDRILL_AVX2 NCDRILL_INLINE std::uint64_t ShortLooksAvx2(const PrefixTables& tab
   return any & LowBits(size);
 }
 
-// A block of up to 32 characters goes from the short test to ShortPath;
+// The same for 33 to 64 bytes, from the first 32 and the last 32 (which
+// overlap); of the "T"s and "("s, those TAndParenLooks gives.
+template <std::size_t Leads>
+NCDRILL_AVX2 NCDRILL_INLINE std::uint64_t MidLooksAvx2(const PrefixTables& tables,
+                                                       const unsigned char* bytes,
+                                                       std::size_t size) {
+  const __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes));
+  const __m256i second = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + 1));
+  const __m256i last =
+      _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + size - kAvx2Bytes));
+  const auto lastShift = static_cast<unsigned>(size - kAvx2Bytes);
+  const std::uint64_t leads =
+      BytesToLookAt256<Leads>(first, second, tables) |
+      std::uint64_t{BytesToLookAt256<Leads>(last, NextBytes256(last), tables)} << lastShift;
+  const std::uint8_t* tRow = tables.leads[Leads];
+  const std::uint8_t* parenRow = tables.leads[Leads + 1];
+  const std::uint64_t t = Equal256(first, tRow) | Equal256(last, tRow) << lastShift;
+  const std::uint64_t paren = Equal256(first, parenRow) | Equal256(last, parenRow) << lastShift;
+  return leads | TAndParenLooks(t, paren, leads);
+}
+
+// A block of up to 64 characters goes from the short test to ShortPath;
 // longer blocks, to the block path `Path`. The AVX-512 units take short
 // blocks this way too: the same test built for AVX-512 (its masked loads
 // and mask registers) made typical blocks slower, and so did their own
@@ -648,6 +728,11 @@ NCDRILL_AVX2 bool QuickPathAvx2(BlockState& state, const HostCallbacks* host, co
   const auto size = static_cast<std::uint32_t>(length);
   if (text != nullptr && size - 1 < kAvx2Bytes) {
     const std::uint64_t looks = ShortLooksAvx2<Leads>(
+        state.matcher.prefixes(), reinterpret_cast<const unsigned char*>(text), size);
+    return looks != 0 && ShortPath(state, host, text, length, looks);
+  }
+  if (text != nullptr && size - (kAvx2Bytes + 1) < kAvx2Bytes) {
+    const std::uint64_t looks = MidLooksAvx2<Leads>(
         state.matcher.prefixes(), reinterpret_cast<const unsigned char*>(text), size);
     return looks != 0 && ShortPath(state, host, text, length, looks);
   }

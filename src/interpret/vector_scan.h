@@ -117,6 +117,21 @@ NCDRILL_INLINE unsigned CountTrailingZeros(std::uint64_t mask) noexcept {
   return static_cast<unsigned>(__builtin_ctzll(mask));
 }
 
+// Of the positions of the "T"s (`t`) and "("s (`paren`) of a block, those a
+// short test must flag beside `leads` (what it flags for names, codes and
+// NUL): the first "T", when no "(" stands before it, for it alone may start
+// a tool request; and the first "(" when `leads` holds a "T" (a table name
+// may start with one), so that ShortPath sees that the "T" stands after it.
+// Nothing else a block path does depends on "T"s and "("s, so a block whose
+// "T"s and "("s are all in a comment ends at the test.
+NCDRILL_INLINE std::uint64_t TAndParenLooks(std::uint64_t t, std::uint64_t paren,
+                                            std::uint64_t leads) noexcept {
+  const std::uint64_t firstT = t & (0 - t);
+  const std::uint64_t noParenBefore = 0 - std::uint64_t{(paren & (firstT - 1)) == 0};
+  const std::uint64_t tAmongLeads = 0 - std::uint64_t{(leads & t) != 0};
+  return (firstT & noParenBefore) | (paren & (0 - paren) & tAmongLeads);
+}
+
 // A mask of the `count` lowest bits.
 NCDRILL_INLINE std::uint64_t LowBits(std::size_t count) noexcept {
   return count >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << count) - 1;
