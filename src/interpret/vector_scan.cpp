@@ -302,12 +302,6 @@ NCDRILL_SSE2 NCDRILL_INLINE std::uint64_t MidLooksSse2(const PrefixTables& table
                            Marks16Sse2<Leads>(tables, Load128(bytes + 16), Load128(bytes + 17)),
                            Marks16Sse2<Leads>(tables, Load128(tail), Load128(tail + 1)),
                            Marks16Sse2<Leads>(tables, last, _mm_srli_si128(last, 1))};
-  // Most such blocks hold nothing: one movemask tells.
-  __m128i any = _mm_setzero_si128();
-  for (const Marks16& part : parts) {
-    any = _mm_or_si128(any, _mm_or_si128(part.leads, _mm_or_si128(part.t, part.paren)));
-  }
-  if (_mm_movemask_epi8(any) == 0) return 0;
   const std::size_t from[] = {0, kSse2Bytes, size - 2 * kSse2Bytes, size - kSse2Bytes};
   std::uint64_t leads = 0;
   std::uint64_t t = 0;
@@ -762,28 +756,69 @@ bool ComparesLeads(const PrefixTables& tables) noexcept {
   return tables.leadCount < kAvx2Scans.size() && tables.secondSpan[0] <= kMaxComparedSecondSpan;
 }
 
+// Byte k is nonzero where byte k of `first` may start a name, by the nibble
+// lookups of it and of the byte after it (`second`).
+NCDRILL_AVX2 NCDRILL_INLINE __m256i NamesByNibbles(const PrefixTables& tables, __m256i first,
+                                                   __m256i second) {
+  return _mm256_and_si256(
+      NibbleLookup256(_mm256_load_si256(reinterpret_cast<const __m256i*>(tables.low1)),
+                      _mm256_load_si256(reinterpret_cast<const __m256i*>(tables.high1)), first),
+      NibbleLookup256(_mm256_load_si256(reinterpret_cast<const __m256i*>(tables.low2)),
+                      _mm256_load_si256(reinterpret_cast<const __m256i*>(tables.high2)), second));
+}
+
+// Byte k is 0xff where byte k of `first` may start a code (by it and the
+// byte after it, `second`) or is NUL.
+NCDRILL_AVX2 NCDRILL_INLINE __m256i CodesOrNul256(__m256i first, __m256i second) {
+  const __m256i codeLead = _mm256_or_si256(Equal256(first, 'G'), Equal256(first, 'M'));
+  const __m256i codeSecond = _mm256_or_si256(
+      _mm256_or_si256(Equal256(second, '2'), Equal256(second, '5')), Equal256(second, '9'));
+  return _mm256_or_si256(_mm256_and_si256(codeLead, codeSecond),
+                         _mm256_cmpeq_epi8(first, _mm256_setzero_si256()));
+}
+
 // As ShortLooksAvx2, for a table whose names start with many different
-// bytes: names by nibble lookups, which see the first two bytes together
-// (comparing with every first byte would flag most letters of a block).
+// bytes, or with second bytes that a range does not hold tightly: names by
+// nibble lookups, which see the first two bytes together (comparing with
+// every first byte would flag most letters of a block).
 NCDRILL_AVX2 NCDRILL_INLINE std::uint64_t ShortLooksByNibbles(const PrefixTables& tables,
                                                               const unsigned char* bytes,
                                                               std::size_t size) {
   const __m256i first = LoadLast256(bytes, size);
   const __m256i second = NextBytes256(first);
-  const __m256i names = _mm256_and_si256(
-      NibbleLookup256(_mm256_load_si256(reinterpret_cast<const __m256i*>(tables.low1)),
-                      _mm256_load_si256(reinterpret_cast<const __m256i*>(tables.high1)), first),
-      NibbleLookup256(_mm256_load_si256(reinterpret_cast<const __m256i*>(tables.low2)),
-                      _mm256_load_si256(reinterpret_cast<const __m256i*>(tables.high2)), second));
-  const __m256i zero = _mm256_setzero_si256();
-  const __m256i codeLead = _mm256_or_si256(Equal256(first, 'G'), Equal256(first, 'M'));
-  const __m256i codeSecond = _mm256_or_si256(
-      _mm256_or_si256(Equal256(second, '2'), Equal256(second, '5')), Equal256(second, '9'));
+  const __m256i names = NamesByNibbles(tables, first, second);
   const __m256i other = _mm256_or_si256(
-      _mm256_or_si256(_mm256_and_si256(codeLead, codeSecond), _mm256_cmpeq_epi8(first, zero)),
-      _mm256_or_si256(Equal256(first, 'T'), Equal256(first, '(')));
-  const std::uint64_t any = ~Bits256(_mm256_cmpeq_epi8(names, zero)) | Bits256(other);
+      CodesOrNul256(first, second), _mm256_or_si256(Equal256(first, 'T'), Equal256(first, '(')));
+  const std::uint64_t any =
+      ~Bits256(_mm256_cmpeq_epi8(names, _mm256_setzero_si256())) | Bits256(other);
   return any & LowBits(size);
+}
+
+// The names, codes and NUL of 32 positions by NamesByNibbles and
+// CodesOrNul256, bit k for position k.
+NCDRILL_AVX2 NCDRILL_INLINE std::uint64_t LeadsByNibbles(const PrefixTables& tables, __m256i first,
+                                                         __m256i second) {
+  const __m256i names = NamesByNibbles(tables, first, second);
+  return (~Bits256(_mm256_cmpeq_epi8(names, _mm256_setzero_si256())) & 0xffffffffu) |
+         Bits256(CodesOrNul256(first, second));
+}
+
+// The same for 33 to 64 bytes, from the first 32 and the last 32 (which
+// overlap); of the "T"s and "("s, those TAndParenLooks gives.
+NCDRILL_AVX2 NCDRILL_INLINE std::uint64_t MidLooksByNibbles(const PrefixTables& tables,
+                                                            const unsigned char* bytes,
+                                                            std::size_t size) {
+  const __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes));
+  const __m256i second = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + 1));
+  const __m256i last =
+      _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + size - kAvx2Bytes));
+  const auto lastShift = static_cast<unsigned>(size - kAvx2Bytes);
+  const std::uint64_t leads = LeadsByNibbles(tables, first, second) |
+                              LeadsByNibbles(tables, last, NextBytes256(last)) << lastShift;
+  const std::uint64_t t = Bits256(Equal256(first, 'T')) | Bits256(Equal256(last, 'T')) << lastShift;
+  const std::uint64_t paren = Bits256(Equal256(first, '(')) | Bits256(Equal256(last, '('))
+                                                                  << lastShift;
+  return leads | TAndParenLooks(t, paren, leads);
 }
 
 NCDRILL_AVX2 bool QuickPathAvx2ByNibbles(BlockState& state, const HostCallbacks* host,
@@ -791,6 +826,11 @@ NCDRILL_AVX2 bool QuickPathAvx2ByNibbles(BlockState& state, const HostCallbacks*
   const auto size = static_cast<std::uint32_t>(length);
   if (text != nullptr && size - 1 < kAvx2Bytes) {
     const std::uint64_t looks = ShortLooksByNibbles(
+        state.matcher.prefixes(), reinterpret_cast<const unsigned char*>(text), size);
+    return looks != 0 && ShortPath(state, host, text, length, looks);
+  }
+  if (text != nullptr && size - (kAvx2Bytes + 1) < kAvx2Bytes) {
+    const std::uint64_t looks = MidLooksByNibbles(
         state.matcher.prefixes(), reinterpret_cast<const unsigned char*>(text), size);
     return looks != 0 && ShortPath(state, host, text, length, looks);
   }
