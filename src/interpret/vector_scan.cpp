@@ -821,8 +821,12 @@ NCDRILL_AVX2 NCDRILL_INLINE std::uint64_t MidLooksByNibbles(const PrefixTables& 
   return leads | TAndParenLooks(t, paren, leads);
 }
 
-NCDRILL_AVX2 bool QuickPathAvx2ByNibbles(BlockState& state, const HostCallbacks* host,
-                                         const char* text, std::int32_t length) {
+// The quick path of the tables ComparesLeads turns down, for every unit from
+// AVX2 up: blocks of up to 64 characters go from the short tests by nibbles
+// to ShortPath; longer blocks, to the unit's block path `Path`.
+template <BlockPathFn Path>
+NCDRILL_AVX2 bool QuickPathByNibbles(BlockState& state, const HostCallbacks* host, const char* text,
+                                     std::int32_t length) {
   const auto size = static_cast<std::uint32_t>(length);
   if (text != nullptr && size - 1 < kAvx2Bytes) {
     const std::uint64_t looks = ShortLooksByNibbles(
@@ -834,7 +838,7 @@ NCDRILL_AVX2 bool QuickPathAvx2ByNibbles(BlockState& state, const HostCallbacks*
         state.matcher.prefixes(), reinterpret_cast<const unsigned char*>(text), size);
     return looks != 0 && ShortPath(state, host, text, length, looks);
   }
-  return PathAvx2<&ScanAvx2ByNibbles>(state, host, text, length);
+  return Path(state, host, text, length);
 }
 
 // --- AVX-512: a word is one vector, and masked loads read only the bytes
@@ -996,7 +1000,8 @@ NCDRILL_OUT_OF_LINE NCDRILL_VBMI bool PathVbmi(BlockState& state, const HostCall
   return found && state.Finish(block, facts, host);
 }
 
-// Short blocks go as on AVX2 (QuickPathAvx2).
+// Short blocks go as on AVX2 (QuickPathAvx2; for the tables ComparesLeads
+// turns down, QuickPathByNibbles).
 template <BlockPathFn Path, std::size_t... Leads>
 constexpr std::array<BlockPathFn, sizeof...(Leads)> Avx512Paths(std::index_sequence<Leads...>) {
   return {&QuickPathAvx2<Leads, Path>...};
@@ -1060,11 +1065,14 @@ BlockPathFn BlockPathFor(VectorUnit unit, const PrefixTables& tables) noexcept {
   switch (unit) {
 #if defined(__x86_64__)
     case VectorUnit::kAvx512Vbmi:
-      return leadCount < kVbmiPaths.size() ? kVbmiPaths[leadCount] : &PathVbmi<&ScanVbmi>;
+      return ComparesLeads(tables) ? kVbmiPaths[leadCount]
+                                   : &QuickPathByNibbles<&PathVbmi<&ScanVbmi>>;
     case VectorUnit::kAvx512:
-      return leadCount < kAvx512Paths.size() ? kAvx512Paths[leadCount] : &PathAvx512<&ScanAvx512>;
+      return ComparesLeads(tables) ? kAvx512Paths[leadCount]
+                                   : &QuickPathByNibbles<&PathAvx512<&ScanAvx512>>;
     case VectorUnit::kAvx2:
-      return ComparesLeads(tables) ? kAvx2Paths[leadCount] : &QuickPathAvx2ByNibbles;
+      return ComparesLeads(tables) ? kAvx2Paths[leadCount]
+                                   : &QuickPathByNibbles<&PathAvx2<&ScanAvx2ByNibbles>>;
 #endif
 #if defined(__x86_64__) || defined(__i386__)
     case VectorUnit::kSse2:
