@@ -690,26 +690,37 @@ NCDRILL_AVX2 NCDRILL_INLINE std::uint64_t ShortLooksAvx2(const PrefixTables& tab
   return any & LowBits(size);
 }
 
-// The same for 33 to 64 bytes, from the first 32 and the last 32 (which
-// overlap); of the "T"s and "("s, those TAndParenLooks gives.
-template <std::size_t Leads>
-NCDRILL_AVX2 NCDRILL_INLINE std::uint64_t MidLooksAvx2(const PrefixTables& tables,
-                                                       const unsigned char* bytes,
-                                                       std::size_t size) {
+// The positions of the `size` bytes (33 to 64) at `bytes` that hold
+// something a scan acts on, from the first 32 and the last 32 (which
+// overlap): names, codes and NUL as `leadsOf` (a LeadsFn) finds them 32 at a
+// time, and of the "T"s and "("s, those TAndParenLooks gives.
+template <typename LeadsFn>
+NCDRILL_AVX2 NCDRILL_INLINE std::uint64_t MidLooks256(const unsigned char* bytes, std::size_t size,
+                                                      const LeadsFn& leadsOf) {
   const __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes));
   const __m256i second = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + 1));
   const __m256i last =
       _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + size - kAvx2Bytes));
   const auto lastShift = static_cast<unsigned>(size - kAvx2Bytes);
-  const std::uint64_t leads =
-      BytesToLookAt256<Leads>(first, second, tables) |
-      std::uint64_t{BytesToLookAt256<Leads>(last, NextBytes256(last), tables)} << lastShift;
-  const std::uint8_t* tRow = tables.leads[Leads];
-  const std::uint8_t* parenRow = tables.leads[Leads + 1];
-  const std::uint64_t t = Equal256(first, tRow) | Equal256(last, tRow) << lastShift;
-  const std::uint64_t paren = Equal256(first, parenRow) | Equal256(last, parenRow) << lastShift;
+  // Bit k of `low` for position k, bit k of `high` for position lastShift + k.
+  const auto both = [lastShift](std::uint64_t low, std::uint64_t high) {
+    return low | high << lastShift;
+  };
+  const std::uint64_t leads = both(leadsOf(first, second), leadsOf(last, NextBytes256(last)));
+  const std::uint64_t t = both(Bits256(Equal256(first, 'T')), Bits256(Equal256(last, 'T')));
+  const std::uint64_t paren = both(Bits256(Equal256(first, '(')), Bits256(Equal256(last, '(')));
   return leads | TAndParenLooks(t, paren, leads);
 }
+
+// MidLooks256's names, codes and NUL by compares with the `Leads` bytes
+// names and codes start with, as ShortLooksAvx2 finds them.
+template <std::size_t Leads>
+struct ComparedLeads {
+  const PrefixTables& tables;
+  NCDRILL_AVX2 NCDRILL_INLINE std::uint64_t operator()(__m256i first, __m256i second) const {
+    return BytesToLookAt256<Leads>(first, second, tables);
+  }
+};
 
 // A block of up to 64 characters goes from the short test to ShortPath;
 // longer blocks, to the block path `Path`. The AVX-512 units take short
@@ -726,8 +737,8 @@ NCDRILL_AVX2 bool QuickPathAvx2(BlockState& state, const HostCallbacks* host, co
     return looks != 0 && ShortPath(state, host, text, length, looks);
   }
   if (text != nullptr && size - (kAvx2Bytes + 1) < kAvx2Bytes) {
-    const std::uint64_t looks = MidLooksAvx2<Leads>(
-        state.matcher.prefixes(), reinterpret_cast<const unsigned char*>(text), size);
+    const std::uint64_t looks = MidLooks256(reinterpret_cast<const unsigned char*>(text), size,
+                                            ComparedLeads<Leads>{state.matcher.prefixes()});
     return looks != 0 && ShortPath(state, host, text, length, looks);
   }
   return Path(state, host, text, length);
@@ -794,32 +805,15 @@ NCDRILL_AVX2 NCDRILL_INLINE std::uint64_t ShortLooksByNibbles(const PrefixTables
   return any & LowBits(size);
 }
 
-// The names, codes and NUL of 32 positions by NamesByNibbles and
-// CodesOrNul256, bit k for position k.
-NCDRILL_AVX2 NCDRILL_INLINE std::uint64_t LeadsByNibbles(const PrefixTables& tables, __m256i first,
-                                                         __m256i second) {
-  const __m256i names = NamesByNibbles(tables, first, second);
-  return (~Bits256(_mm256_cmpeq_epi8(names, _mm256_setzero_si256())) & 0xffffffffu) |
-         Bits256(CodesOrNul256(first, second));
-}
-
-// The same for 33 to 64 bytes, from the first 32 and the last 32 (which
-// overlap); of the "T"s and "("s, those TAndParenLooks gives.
-NCDRILL_AVX2 NCDRILL_INLINE std::uint64_t MidLooksByNibbles(const PrefixTables& tables,
-                                                            const unsigned char* bytes,
-                                                            std::size_t size) {
-  const __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes));
-  const __m256i second = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + 1));
-  const __m256i last =
-      _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + size - kAvx2Bytes));
-  const auto lastShift = static_cast<unsigned>(size - kAvx2Bytes);
-  const std::uint64_t leads = LeadsByNibbles(tables, first, second) |
-                              LeadsByNibbles(tables, last, NextBytes256(last)) << lastShift;
-  const std::uint64_t t = Bits256(Equal256(first, 'T')) | Bits256(Equal256(last, 'T')) << lastShift;
-  const std::uint64_t paren = Bits256(Equal256(first, '(')) | Bits256(Equal256(last, '('))
-                                                                  << lastShift;
-  return leads | TAndParenLooks(t, paren, leads);
-}
+// MidLooks256's names, codes and NUL by NamesByNibbles and CodesOrNul256.
+struct LeadsByNibbles {
+  const PrefixTables& tables;
+  NCDRILL_AVX2 NCDRILL_INLINE std::uint64_t operator()(__m256i first, __m256i second) const {
+    const __m256i names = NamesByNibbles(tables, first, second);
+    return (~Bits256(_mm256_cmpeq_epi8(names, _mm256_setzero_si256())) & 0xffffffffu) |
+           Bits256(CodesOrNul256(first, second));
+  }
+};
 
 // The quick path of the tables ComparesLeads turns down, for every unit from
 // AVX2 up: blocks of up to 64 characters go from the short tests by nibbles
@@ -834,8 +828,8 @@ NCDRILL_AVX2 bool QuickPathByNibbles(BlockState& state, const HostCallbacks* hos
     return looks != 0 && ShortPath(state, host, text, length, looks);
   }
   if (text != nullptr && size - (kAvx2Bytes + 1) < kAvx2Bytes) {
-    const std::uint64_t looks = MidLooksByNibbles(
-        state.matcher.prefixes(), reinterpret_cast<const unsigned char*>(text), size);
+    const std::uint64_t looks = MidLooks256(reinterpret_cast<const unsigned char*>(text), size,
+                                            LeadsByNibbles{state.matcher.prefixes()});
     return looks != 0 && ShortPath(state, host, text, length, looks);
   }
   return Path(state, host, text, length);
