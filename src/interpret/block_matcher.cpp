@@ -104,6 +104,16 @@ void BlockMatcher::AddNamePrefix(unsigned char first, int second) {
   } else {
     prefixes_.secondBits[secondByte] |= bit;
   }
+  const auto classBit =
+      static_cast<std::uint8_t>(1u << (PrefixTables::kClassFirstBucket +
+                                       (bucketOf_[first] - 1u) % PrefixTables::kClassBuckets));
+  prefixes_.classFirst[first] |= classBit;
+  if (anySecond) {
+    std::for_each(std::begin(prefixes_.classSecond), std::end(prefixes_.classSecond),
+                  [classBit](std::uint8_t& bits) { bits |= classBit; });
+  } else {
+    prefixes_.classSecond[secondByte] |= classBit;
+  }
   for (unsigned lane = 0; lane < 64; lane += 16) {
     prefixes_.low1[lane + (first & 15u)] |= bit;
     prefixes_.high1[lane + (first >> 4u)] |= bit;
@@ -172,9 +182,23 @@ void BlockMatcher::FillByteTables() noexcept {
   }
   std::memset(t.secondLow, static_cast<int>(secondLow_), PrefixTables::kRowBytes);
   std::memset(t.secondSpan, static_cast<int>(secondHigh_ - secondLow_), PrefixTables::kRowBytes);
-  for (int k = 0; k < 128; ++k) {
-    t.first128[k] = t.firstBits[k] | t.firstBits[k + 128];
-    t.second128[k] = t.secondBits[k] | t.secondBits[k + 128];
+  FillClassTables();
+}
+
+void BlockMatcher::FillClassTables() noexcept {
+  PrefixTables& t = prefixes_;
+  t.classFirst[0] |= PrefixTables::kClassNul;
+  for (const unsigned char code : kCodeLeads) t.classFirst[code] |= PrefixTables::kClassCode;
+  for (const unsigned char second : kCodeSeconds) t.classSecond[second] |= PrefixTables::kClassCode;
+  for (unsigned byte = 0; byte < 256; ++byte) {
+    t.classFirst64[byte % 64] |= t.classFirst[byte];
+    t.classSecond64[byte % 64] |= t.classSecond[byte];
+    for (unsigned lane = 0; lane < 64; lane += 16) {
+      t.classLow1[lane + byte % 16] |= t.classFirst[byte];
+      t.classHigh1[lane + byte / 16] |= t.classFirst[byte];
+      t.classLow2[lane + byte % 16] |= t.classSecond[byte];
+      t.classHigh2[lane + byte / 16] |= t.classSecond[byte];
+    }
   }
 }
 

@@ -1,6 +1,11 @@
 #include "interpret/portable_scan.h"
 
+#include <functional>
+#include <iterator>
+#include <numeric>
+
 #include "interpret/block_path.h"
+#include "interpret/word_scan.h"
 
 namespace ncdrill {
 namespace {
@@ -62,18 +67,6 @@ NCDRILL_INLINE std::uint64_t FirstBytes(std::size_t count) noexcept {
   return kHighs >> (8 * (kWordBytes - count));
 }
 
-// Sets in `masks` what the positions that `look` flags in the word at `at`
-// hold; bit k of `masks` stands for position start + k.
-NCDRILL_INLINE void ClassifyLooks(const PrefixTables& tables, const unsigned char* block,
-                                  std::size_t size, std::size_t start, std::size_t at,
-                                  std::uint64_t look, WordMasks& masks) noexcept {
-  for (; look != 0; look &= look - 1) {
-    const unsigned byte = CountTrailingZeros(look) / 8;
-    ClassifyPosition(tables, block, size, at + byte, static_cast<unsigned>(at + byte - start),
-                     masks);
-  }
-}
-
 // Which bytes of `word` need a look; "T" and "(" only until the first "T".
 template <std::size_t Leads>
 NCDRILL_INLINE std::uint64_t BytesToLookAt(std::uint64_t word, std::uint64_t next,
@@ -108,8 +101,6 @@ struct ShortLooks {
 // more than the words.
 #if defined(__SSE2__) || defined(__ARM_NEON) || defined(__ALTIVEC__) || defined(__riscv_vector) || \
     defined(__wasm_simd128__)
-
-constexpr std::size_t kChunkBytes = 32;
 
 // 16 bytes as one value, in g++'s and clang's generic vectors: each
 // operation applies to every byte, and becomes one vector instruction where
@@ -154,23 +145,9 @@ NCDRILL_INLINE Mask16 BytesToLookAt16(Bytes16 first, Bytes16 second,
 template <std::size_t Vectors>
 struct ChunkMarks {
   Words16 vectors[Vectors];
-  bool any() const noexcept {
-    Words16 all = vectors[0];
-    for (std::size_t v = 1; v < Vectors; ++v) all |= vectors[v];
-    return (all[0] | all[1]) != 0;
-  }
   // Those of the 8 positions from 8 * word on, as BytesToLookAt marks them.
   std::uint64_t word(std::size_t word) const noexcept {
     return vectors[word / 2][word % 2] & kHighs;
-  }
-  // The first of them as a bit (bit k for position k), or 0: a gather of
-  // every word costs more than finding the first, which comes early.
-  std::uint64_t FirstBit() const noexcept {
-    for (std::size_t w = 0; w < 2 * Vectors; ++w) {
-      const std::uint64_t marks = word(w);
-      if (marks != 0) return std::uint64_t{1} << (8 * w + CountTrailingZeros(marks) / 8);
-    }
-    return 0;
   }
   // All of them, bit k for position k. The multiplication moves the high
   // bit of each byte into the top byte, without a branch.
@@ -184,132 +161,128 @@ struct ChunkMarks {
   }
 };
 
-// The positions of the 16 * `Vectors` bytes at `bytes` that may need a
-// look, exactly: `codes` those that start a name or a code or end the text;
-// `t` and `paren` those that hold "T" and "(" (only `WithT`).
-template <std::size_t Leads, bool WithT, std::size_t Vectors>
+// The positions of the 16 bytes `first` (`second` holds the byte after
+// each) that may need a look, exactly: `codes` those that start a name or a
+// code or end the text; `t` and `paren` those that hold "T" and "(".
+template <std::size_t Leads>
 struct ChunkLooks {
-  ChunkLooks(const unsigned char* bytes, const ChunkConstants<Leads>& constants) noexcept {
-    for (std::size_t v = 0; v < Vectors; ++v) {
-      Set(v, LoadBytes16(bytes + 16 * v), LoadBytes16(bytes + 16 * v + 1), constants);
-    }
-  }
-  // One vector's: `second` holds the byte after each of `first`.
   ChunkLooks(Bytes16 first, Bytes16 second, const ChunkConstants<Leads>& constants) noexcept {
-    static_assert(Vectors == 1, "one vector");
-    Set(0, first, second, constants);
-  }
-  bool any() const noexcept {
-    if (!WithT) return codes.any();
-    ChunkMarks<Vectors> all = codes;
-    for (std::size_t v = 0; v < Vectors; ++v) all.vectors[v] |= t.vectors[v] | paren.vectors[v];
-    return all.any();
-  }
-  ChunkMarks<Vectors> codes;
-  ChunkMarks<Vectors> t;
-  ChunkMarks<Vectors> paren;
-
- private:
-  void Set(std::size_t v, Bytes16 first, Bytes16 second,
-           const ChunkConstants<Leads>& constants) noexcept {
-    codes.vectors[v] =
+    codes.vectors[0] =
         reinterpret_cast<Words16>(BytesToLookAt16<Leads, false>(first, second, constants));
-    t.vectors[v] = reinterpret_cast<Words16>(WithT ? first == constants.leads[Leads] : Mask16{});
-    paren.vectors[v] =
-        reinterpret_cast<Words16>(WithT ? first == constants.leads[Leads + 1] : Mask16{});
+    t.vectors[0] = reinterpret_cast<Words16>(first == constants.leads[Leads]);
+    paren.vectors[0] = reinterpret_cast<Words16>(first == constants.leads[Leads + 1]);
   }
+  ChunkMarks<1> codes;
+  ChunkMarks<1> t;
+  ChunkMarks<1> paren;
 };
 
-// `bits`, bit k for position at + k, as bits of the positions from
-// `start`; the text's last 16 may begin before `start`.
-NCDRILL_INLINE std::uint64_t FromStart(std::uint64_t bits, std::size_t start,
-                                       std::size_t at) noexcept {
-  return at >= start ? bits << (at - start) : bits >> (start - at);
+// The portable word finder, in vectors: the SSE2 finder's compares, the
+// range of second bytes moved to start at -128 for one signed compare.
+template <std::size_t Leads>
+struct Compares16 {
+  explicit Compares16(const PrefixTables& tables) noexcept
+      : bias(static_cast<unsigned char>(0x80 - tables.secondLow[0]) - Bytes16{}),
+        last(static_cast<signed char>(0x80 + tables.secondSpan[0]) - Mask16{}),
+        tight(tables.secondSpan[0] <= kMaxComparedSecondSpan) {
+    for (std::size_t k = 0; k < Leads; ++k) leads[k] = LoadBytes16(tables.leads[k]);
+  }
+  // The SSE2 finder's first test of a word (see Compares128 there): whether
+  // a byte of the word at `bytes` follows a byte in the range of second
+  // bytes, or is NUL; only where that range is tight.
+  NCDRILL_INLINE bool Passes(const unsigned char* bytes) const noexcept {
+    if (!tight) return true;
+    Mask16 any{};
+    for (std::size_t v = 0; v < 4; ++v) {
+      any |= ~(reinterpret_cast<Mask16>(LoadBytes16(bytes + 16 * v + 1) + bias) > last);
+      any |= LoadBytes16(bytes + 16 * v) == 0;
+    }
+    const auto words = reinterpret_cast<Words16>(any);
+    return (words[0] | words[1]) != 0;
+  }
+  // 0xff where a byte of `first` may start a name or a code, or is NUL.
+  NCDRILL_INLINE Mask16 LeadFlags(Bytes16 first, Bytes16 second) const noexcept {
+    Mask16 lead{};
+    for (std::size_t k = 0; k < Leads; ++k) lead |= first == leads[k];
+    const Mask16 outOfRange = reinterpret_cast<Mask16>(second + bias) > last;
+    return (lead & ~outOfRange) | (first == 0);
+  }
+  Bytes16 leads[Leads > 0 ? Leads : 1];
+  Bytes16 bias;
+  Mask16 last;
+  bool tight;
+};
+
+// Whether a position of the word at `bytes` (which has a byte after it)
+// may start a name or a code, or holds a NUL.
+template <std::size_t Leads>
+NCDRILL_INLINE bool AnyLead16(const Compares16<Leads>& c, const unsigned char* bytes) noexcept {
+  Mask16 any{};
+  for (std::size_t v = 0; v < 4; ++v) {
+    any |= c.LeadFlags(LoadBytes16(bytes + 16 * v), LoadBytes16(bytes + 16 * v + 1));
+  }
+  const auto words = reinterpret_cast<Words16>(any);
+  return (words[0] | words[1]) != 0;
 }
 
-// Sets in `masks` what the positions of the chunk at `at` that `looks`
-// flags hold: the first "T" and the first "(" straight from their marks,
-// until the first "T" (a scan needs no later ones: whether a "(" comes
-// before the first "T" shows in the first "("); the others by a look at
-// each.
-template <std::size_t Leads, bool WithT, std::size_t Vectors>
-NCDRILL_INLINE void ClassifyChunk(const PrefixTables& tables, const unsigned char* block,
-                                  std::size_t size, std::size_t start, std::size_t at,
-                                  const ChunkLooks<Leads, WithT, Vectors>& looks, bool& tSeen,
-                                  WordMasks& masks) noexcept {
-  if (WithT && !tSeen) {
-    const std::uint64_t t = FromStart(looks.t.FirstBit(), start, at);
-    masks.t |= t;
-    masks.paren |= FromStart(looks.paren.FirstBit(), start, at);
-    tSeen = t != 0;
+// Those positions, bit k for position k; `Last`: the text's last 64 bytes,
+// the byte after the last counting as 0.
+template <bool Last, std::size_t Leads>
+NCDRILL_INLINE std::uint64_t LeadBits16(const Compares16<Leads>& c,
+                                        const unsigned char* bytes) noexcept {
+  ChunkMarks<4> leads;
+  for (std::size_t v = 0; v < 4; ++v) {
+    const Bytes16 first = LoadBytes16(bytes + 16 * v);
+    const Bytes16 second = Last && v == 3
+                               ? __builtin_shufflevector(first, Bytes16{}, 1, 2, 3, 4, 5, 6, 7, 8,
+                                                         9, 10, 11, 12, 13, 14, 15, 16)
+                               : LoadBytes16(bytes + 16 * v + 1);
+    leads.vectors[v] = reinterpret_cast<Words16>(c.LeadFlags(first, second));
   }
-  for (std::uint64_t codes = looks.codes.bits(); codes != 0; codes &= codes - 1) {
-    const std::size_t position = at + CountTrailingZeros(codes);
-    ClassifyPosition(tables, block, size, position, static_cast<unsigned>(position - start), masks);
-  }
+  return leads.bits();
 }
 
-// Adds what the 16 * `Vectors` positions at `at` hold to `masks`.
-template <std::size_t Leads, std::size_t Vectors>
-NCDRILL_INLINE void AddChunk(const PrefixTables& tables, const ChunkConstants<Leads>& constants,
-                             const unsigned char* block, std::size_t size, std::size_t start,
-                             std::size_t at, bool& tSeen, WordMasks& masks) noexcept {
-  if (tSeen) {
-    const ChunkLooks<Leads, false, Vectors> looks(block + at, constants);
-    if (looks.any()) ClassifyChunk(tables, block, size, start, at, looks, tSeen, masks);
+// Bit k: byte k of the word at `bytes` is `c`, or `d`.
+NCDRILL_INLINE std::uint64_t EqualBits16(const unsigned char* bytes, unsigned char c,
+                                         unsigned char d) noexcept {
+  ChunkMarks<4> marks;
+  for (std::size_t v = 0; v < 4; ++v) {
+    const Bytes16 first = LoadBytes16(bytes + 16 * v);
+    marks.vectors[v] = reinterpret_cast<Words16>((first == c) | (first == d));
+  }
+  return marks.bits();
+}
+
+// What TSearch takes of the word at `bytes`, from position `seen` on.
+template <bool Exact>
+NCDRILL_INLINE void SearchT16(TSearch& t, std::size_t start, const unsigned char* bytes,
+                              unsigned seen, const unsigned char* block) noexcept {
+  if (Exact) {
+    t.Take(start, EqualBits16(bytes, 'T', 'T') >> seen, EqualBits16(bytes, '(', '(') >> seen);
   } else {
-    const ChunkLooks<Leads, true, Vectors> looks(block + at, constants);
-    if (looks.any()) ClassifyChunk(tables, block, size, start, at, looks, tSeen, masks);
+    t.TakeFirst(start, EqualBits16(bytes, 'T', '(') >> seen, block);
   }
 }
 
-// Adds what the text's last positions, from `at` on, hold to `masks`, for
-// a text of 16 bytes or more whose last 16 begin at or before `at`: one
-// load of those 16, and the positions before `at` dropped.
-template <std::size_t Leads>
-NCDRILL_INLINE void AddLast16(const PrefixTables& tables, const ChunkConstants<Leads>& constants,
-                              const unsigned char* block, std::size_t size, std::size_t start,
-                              std::size_t at, bool& tSeen, WordMasks& masks) noexcept {
-  const std::size_t from = size - 16;
-  const Bytes16 first = LoadBytes16(block + from);
-  // The byte after the text's last counts as 0.
-  const Bytes16 second = __builtin_shufflevector(first, Bytes16{}, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10,
-                                                 11, 12, 13, 14, 15, 16);
-  const Bytes16 positions = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
-  const Mask16 unseen = positions >= static_cast<unsigned char>(at - from);
-  ChunkLooks<Leads, true, 1> looks(first, second, constants);
-  looks.codes.vectors[0] &= reinterpret_cast<Words16>(unseen);
-  looks.t.vectors[0] &= reinterpret_cast<Words16>(unseen);
-  looks.paren.vectors[0] &= reinterpret_cast<Words16>(unseen);
-  if (looks.any()) ClassifyChunk(tables, block, size, start, from, looks, tSeen, masks);
-}
-
-// Adds what the positions from `start` to `end` (at most a word) hold to
-// `masks`, in vectors. Returns false, adding nothing, for a text shorter than
-// 16 bytes.
-template <std::size_t Leads>
-NCDRILL_INLINE bool AddByVectors(const PrefixTables& tables, const ChunkConstants<Leads>& constants,
-                                 const unsigned char* block, std::size_t size, std::size_t start,
-                                 std::size_t end, bool& tSeen, WordMasks& masks) noexcept {
-  if (end < size) {
-    // A whole word at once when the text goes on past it, so that a long
-    // block costs one branch per word.
-    AddChunk<Leads, kWordPositions / 16>(tables, constants, block, size, start, start, tSeen,
-                                         masks);
-    return true;
+template <std::size_t Leads, bool Exact>
+NCDRILL_INLINE void WalkWordsPortable(const PrefixTables& tables, WordScan& scan) noexcept {
+  const Compares16<Leads> c(tables);
+  const unsigned char* block = scan.words();
+  const std::size_t size = scan.wordsSize();
+  TSearch& t = scan.t();
+  std::size_t start = 0;
+  for (; start + kWordPositions < size; start += kWordPositions) {
+    const unsigned char* bytes = block + start;
+    if (t.Looking()) SearchT16<Exact>(t, start, bytes, 0, block);
+    if (!c.Passes(bytes)) continue;
+    if (AnyLead16(c, bytes) && !scan.Fold(start, LeadBits16<false>(c, bytes))) return;
   }
-  if (size < 16) return false;
-  // Whole vectors with the byte after them, then the last 16 bytes.
-  std::size_t at = start;
-  for (; at + kChunkBytes < size; at += kChunkBytes) {
-    AddChunk<Leads, kChunkBytes / 16>(tables, constants, block, size, start, at, tSeen, masks);
-  }
-  if (at + 16 < size) {
-    AddChunk<Leads, 1>(tables, constants, block, size, start, at, tSeen, masks);
-    at += 16;
-  }
-  if (at < end) AddLast16(tables, constants, block, size, start, at, tSeen, masks);
-  return true;
+  const std::size_t from = size - kWordPositions;
+  const auto seen = static_cast<unsigned>(start - from);
+  const unsigned char* bytes = block + from;
+  if (t.Looking()) SearchT16<Exact>(t, start, bytes, seen, block);
+  const std::uint64_t leads = LeadBits16<true>(c, bytes) >> seen;
+  if (leads != 0) scan.Fold(start, leads);
 }
 
 // The same for the `size` bytes (17 to 32) at `bytes`: two vectors, the
@@ -372,7 +345,7 @@ NCDRILL_INLINE std::uint64_t MidLooks(const PrefixTables& tables, const unsigned
   const Bytes16 last = LoadBytes16(tail + 16);
   const Bytes16 afterLast = __builtin_shufflevector(last, Bytes16{}, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10,
                                                     11, 12, 13, 14, 15, 16);
-  using Looks16 = ChunkLooks<Leads, true, 1>;
+  using Looks16 = ChunkLooks<Leads>;
   const Looks16 parts[] = {Looks16(LoadBytes16(bytes), LoadBytes16(bytes + 1), constants),
                            Looks16(LoadBytes16(bytes + 16), LoadBytes16(bytes + 17), constants),
                            Looks16(LoadBytes16(tail), LoadBytes16(tail + 1), constants),
@@ -402,15 +375,85 @@ NCDRILL_INLINE std::uint64_t MidLooks(const PrefixTables& tables, const unsigned
 
 #else
 
-template <std::size_t Leads>
-struct ChunkConstants {
-  explicit ChunkConstants(const PrefixTables&) noexcept {}
+// The portable word finder in 64-bit words: BytesToLookAt for names,
+// codes and NUL, and exact compares for "T" and "(".
+
+// The high bit of each byte of `word` that is 0, and of no other.
+NCDRILL_INLINE std::uint64_t ExactZeroBytes(std::uint64_t word) noexcept {
+  constexpr std::uint64_t kLows = ~kHighs;
+  return ~(((word & kLows) + kLows) | word) & kHighs;
+}
+
+// A word's 64 bytes, 8 to a word, and the byte after each; or, `Last`, a
+// text's last 64 bytes, the byte after the last counting as 0.
+template <bool Last>
+NCDRILL_INLINE void LoadWords(const unsigned char* bytes, std::uint64_t (&first)[8],
+                              std::uint64_t (&second)[8]) noexcept {
+  for (std::size_t w = 0; w < 8; ++w) {
+    first[w] = LoadWord(bytes + 8 * w);
+    second[w] = Last && w == 7 ? first[w] >> 8 : LoadWord(bytes + 8 * w + 1);
+  }
+}
+
+// Of the word at `bytes` (`Last`: as LoadWords), the high bit of each byte
+// that may start a name or a code or is NUL (`leads`, a superset), that is
+// "T" and that is "(".
+template <std::size_t Leads, bool Last>
+struct WordsLooks {
+  WordsLooks(const WordConstants<Leads>& constants, const unsigned char* bytes) noexcept {
+    std::uint64_t first[8];
+    std::uint64_t second[8];
+    LoadWords<Last>(bytes, first, second);
+    for (std::size_t w = 0; w < 8; ++w) {
+      leads[w] = BytesToLookAt<Leads, false>(first[w], second[w], constants);
+      t[w] = ExactZeroBytes(first[w] ^ constants.leads[Leads]);
+      paren[w] = ExactZeroBytes(first[w] ^ constants.leads[Leads + 1]);
+    }
+  }
+  static std::uint64_t Bits(const std::uint64_t (&marks)[8]) noexcept {
+    std::uint64_t bits = 0;
+    for (std::size_t w = 0; w < 8; ++w) bits |= ShortLooks::Gather(marks[w]) << (8 * w);
+    return bits;
+  }
+  // What TSearch takes of the word, at `start`, from position `seen` on.
+  template <bool Exact>
+  void SearchT(TSearch& search, std::size_t start, unsigned seen,
+               const unsigned char* block) const noexcept {
+    if (Exact) {
+      search.Take(start, Bits(t) >> seen, Bits(paren) >> seen);
+    } else {
+      search.TakeFirst(start, (Bits(t) | Bits(paren)) >> seen, block);
+    }
+  }
+  bool anyLead() const noexcept {
+    return std::accumulate(std::begin(leads), std::end(leads), std::uint64_t{0}, std::bit_or<>()) !=
+           0;
+  }
+  std::uint64_t leads[8];
+  std::uint64_t t[8];
+  std::uint64_t paren[8];
 };
 
-template <std::size_t Leads>
-bool AddByVectors(const PrefixTables&, const ChunkConstants<Leads>&, const unsigned char*,
-                  std::size_t, std::size_t, std::size_t, bool&, WordMasks&) noexcept {
-  return false;
+template <std::size_t Leads, bool Exact>
+NCDRILL_INLINE void WalkWordsPortable(const PrefixTables& tables, WordScan& scan) noexcept {
+  const WordConstants<Leads> constants(tables);
+  const unsigned char* block = scan.words();
+  const std::size_t size = scan.wordsSize();
+  TSearch& t = scan.t();
+  using Looks = WordsLooks<Leads, false>;
+  std::size_t start = 0;
+  for (; start + kWordPositions < size; start += kWordPositions) {
+    const Looks looks(constants, block + start);
+    if (t.Looking()) looks.template SearchT<Exact>(t, start, 0, block);
+    if (looks.anyLead() && !scan.Fold(start, Looks::Bits(looks.leads))) return;
+  }
+  const std::size_t from = size - kWordPositions;
+  const auto seen = static_cast<unsigned>(start - from);
+  using LastLooks = WordsLooks<Leads, true>;
+  const LastLooks looks(constants, block + from);
+  if (t.Looking()) looks.template SearchT<Exact>(t, start, seen, block);
+  const std::uint64_t leads = LastLooks::Bits(looks.leads) >> seen;
+  if (leads != 0) scan.Fold(start, leads);
 }
 
 // Four words, the last two overlapping the first two.
@@ -485,56 +528,17 @@ NCDRILL_INLINE std::uint64_t MidLooks(const PrefixTables& tables, const unsigned
 
 #endif
 
-// The masks of the 64 positions from `start`: in vectors where there are
-// any, else 8 at a time.
-template <std::size_t Leads>
-NCDRILL_INLINE WordMasks MasksByWord(const PrefixTables& tables,
-                                     const WordConstants<Leads>& constants,
-                                     const ChunkConstants<Leads>& chunkConstants,
-                                     const unsigned char* block, std::size_t size,
-                                     std::size_t start, bool& tSeen) noexcept {
-  WordMasks masks{0, 0, 0, 0, 0, 0, 0};
-  const std::size_t end = size - start < kWordPositions ? size : start + kWordPositions;
-  if (AddByVectors(tables, chunkConstants, block, size, start, end, tSeen, masks)) return masks;
-  // Whole words with the byte after them.
-  const std::size_t wholeEnd = end < size ? end : size - 1;
-  std::size_t at = start;
-  const std::size_t wordsEnd = at + (wholeEnd - at) / kWordBytes * kWordBytes;
-  for (; at < wordsEnd; at += kWordBytes) {
-    const std::uint64_t look =
-        BytesToLookAt<Leads>(LoadWord(block + at), LoadWord(block + at + 1), constants, tSeen);
-    if (look != 0) {
-      ClassifyLooks(tables, block, size, start, at, look, masks);
-      tSeen = tSeen || masks.t != 0;
-    }
-  }
-  if (at < end) {
-    // The text's last 8 bytes or fewer; the byte after them counts as 0.
-    const std::uint64_t word = LoadPartialWord(block + at, end - at);
-    const std::uint64_t look =
-        BytesToLookAt<Leads>(word, word >> 8, constants, tSeen) & FirstBytes(end - at);
-    if (look != 0) ClassifyLooks(tables, block, size, start, at, look, masks);
-  }
-  return masks;
+// A BlockScanFn; `Exact`: as TSearch says.
+template <std::size_t Leads, bool Exact>
+bool ScanPortable(const PrefixTables& tables, BlockMatcher& matcher, const unsigned char* block,
+                  std::size_t size, BlockFacts& facts) noexcept {
+  WordScan scan(tables, matcher, block, size, facts);
+  WalkWordsPortable<Leads, Exact>(tables, scan);
+  return scan.Finish();
 }
 
-// A word's bytes are compared with the `Leads` bytes names and codes start
-// with, and with "T" and "(" until the first "T".
 template <std::size_t Leads>
-NCDRILL_INLINE bool ScanByWord(const PrefixTables& tables, BlockMatcher& matcher,
-                               const unsigned char* block, std::size_t size,
-                               BlockFacts& facts) noexcept {
-  const WordConstants<Leads> constants(tables);
-  const ChunkConstants<Leads> chunkConstants(tables);
-  ScanState scan(matcher, block, size, facts);
-  bool tSeen = false;
-  for (std::size_t start = 0; start < size; start += kWordPositions) {
-    const WordMasks masks =
-        MasksByWord<Leads>(tables, constants, chunkConstants, block, size, start, tSeen);
-    if (!scan.Fold(masks, start)) break;
-  }
-  return scan.found();
-}
+constexpr BlockScanFn kPortableScan = &ScanPortable<Leads, true>;
 
 // As ScanByByte, for a block longer than a word, mostly a comment: there a
 // byte that starts a name needs the byte after it to pass as well, as in
@@ -578,16 +582,6 @@ NCDRILL_INLINE bool ScanByByte(const PrefixTables& tables, BlockMatcher& matcher
   return scan.found();
 }
 
-// The block path of the portable scan `Scan`.
-template <BlockScanFn Scan>
-NCDRILL_OUT_OF_LINE bool PathPortable(BlockState& state, const HostCallbacks* host,
-                                      const char* text, std::int32_t length) {
-  const std::string_view block = state.Begin(text, length);
-  BlockFacts facts;
-  return Scan(state.matcher.prefixes(), state.matcher, ScanBytes(block), block.size(), facts) &&
-         state.Finish(block, facts, host);
-}
-
 // Blocks of up to 32 characters take the short tests, by length. Lengths mix
 // at random in a part program, and the branches on them are often
 // mispredicted: in a benchmark, blocks of 9 and 18 characters in random
@@ -623,7 +617,7 @@ bool QuickPathPortable(BlockState& state, const HostCallbacks* host, const char*
                                                 reinterpret_cast<const unsigned char*>(text), size);
     return looks != 0 && ShortPath(state, host, text, length, looks);
   }
-  return PathPortable<&ScanByWord<Leads>>(state, host, text, length);
+  return ScanPath<&ScanPortable<Leads, false>>(state, host, text, length);
 }
 
 }  // namespace
@@ -644,9 +638,9 @@ NCDRILL_OUT_OF_LINE bool ShortPath(BlockState& state, const HostCallbacks* host,
 }
 
 BlockScanFn PortableScanFor(std::size_t leadCount) noexcept {
-  static constexpr BlockScanFn kScans[] = {&ScanByWord<0>, &ScanByWord<1>, &ScanByWord<2>,
-                                           &ScanByWord<3>, &ScanByWord<4>, &ScanByWord<5>,
-                                           &ScanByWord<6>};
+  static constexpr BlockScanFn kScans[] = {kPortableScan<0>, kPortableScan<1>, kPortableScan<2>,
+                                           kPortableScan<3>, kPortableScan<4>, kPortableScan<5>,
+                                           kPortableScan<6>};
   static_assert(sizeof kScans / sizeof kScans[0] == kMaxWordLeads + 1, "one per count");
   return leadCount <= kMaxWordLeads ? kScans[leadCount] : ByteScan();
 }
@@ -661,6 +655,6 @@ BlockPathFn PortablePathFor(std::size_t leadCount) noexcept {
   return leadCount <= kMaxWordLeads ? kPaths[leadCount] : BytePath();
 }
 
-BlockPathFn BytePath() noexcept { return &PathPortable<&ScanByByte>; }
+BlockPathFn BytePath() noexcept { return &ScanPath<&ScanByByte>; }
 
 }  // namespace ncdrill

@@ -6,6 +6,7 @@
 
 #include "interpret/block_path.h"
 #include "interpret/portable_scan.h"
+#include "interpret/word_scan.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -38,16 +39,16 @@ constexpr std::size_t kSse2Bytes = 16;
 // bytes one by one once there are this many.
 constexpr std::size_t kMaxSse2Leads = 8;
 
-// The `count` (at most 16) bytes at `bytes`, zero above them; reads nothing
-// past them.
-NCDRILL_SSE2 NCDRILL_INLINE __m128i LoadPartial128(const unsigned char* bytes, std::size_t count) {
-  if (count <= 8) return _mm_set_epi64x(0, static_cast<long long>(LoadPartialWord(bytes, count)));
-  return _mm_set_epi64x(static_cast<long long>(LoadPartialWord(bytes + 8, count - 8)),
-                        static_cast<long long>(LoadWord(bytes)));
-}
-
 NCDRILL_SSE2 NCDRILL_INLINE __m128i Row128(const std::uint8_t* row) {
   return _mm_load_si128(reinterpret_cast<const __m128i*>(row));
+}
+
+NCDRILL_SSE2 NCDRILL_INLINE __m128i Load128(const unsigned char* bytes) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
+}
+
+NCDRILL_SSE2 NCDRILL_INLINE std::uint64_t Bits128(__m128i marks) {
+  return static_cast<unsigned>(_mm_movemask_epi8(marks));
 }
 
 // Byte k is 0xff when byte k of `first` may need a look: it starts a name or
@@ -66,156 +67,141 @@ NCDRILL_SSE2 NCDRILL_INLINE __m128i LookVector128(__m128i first, __m128i second,
   return _mm_or_si128(_mm_and_si128(lead, inRange), _mm_cmpeq_epi8(first, zero));
 }
 
-// The same as bits: bit k for byte k.
+// --- Word walkers (WordScan): the tight loops of a scan, one word of 64 positions
+// at a time ---
+
+// The SSE2 finder's look at a word: each byte compared with the `Leads`
+// first bytes of names and codes, and the byte after it with the range of
+// their second bytes, moved to start at -128 so that one signed compare
+// tests it. A word is read from memory 16 bytes at a time, the byte after
+// each from a load one byte on: keeping a whole word in registers would
+// spill it.
 template <std::size_t Leads>
-NCDRILL_SSE2 NCDRILL_INLINE unsigned BytesToLookAt128(__m128i first, __m128i second,
-                                                      const PrefixTables& tables) {
-  return static_cast<unsigned>(_mm_movemask_epi8(LookVector128<Leads>(first, second, tables)));
-}
-
-// Bit k: byte k of `first` is `row`'s byte.
-NCDRILL_SSE2 NCDRILL_INLINE std::uint64_t Equal128(__m128i first, const std::uint8_t* row) {
-  return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(first, Row128(row))));
-}
-
-// Sets in `masks` what the positions that `look` flags from `at` hold; bit
-// k of `look` stands for position at + k, and bit k of `masks` for position
-// start + k.
-NCDRILL_INLINE void ClassifyLooks(const PrefixTables& tables, const unsigned char* block,
-                                  std::size_t size, std::size_t start, std::size_t at,
-                                  std::uint64_t look, WordMasks& masks) {
-  for (; look != 0; look &= look - 1) {
-    const unsigned byte = CountTrailingZeros(look);
-    ClassifyPosition(tables, block, size, at + byte, static_cast<unsigned>(at - start) + byte,
-                     masks);
+struct Compares128 {
+  NCDRILL_SSE2 NCDRILL_INLINE explicit Compares128(const PrefixTables& tables)
+      : bias(_mm_set1_epi8(static_cast<char>(0x80 - tables.secondLow[0]))),
+        last(_mm_set1_epi8(static_cast<char>(0x80 + tables.secondSpan[0]))),
+        tight(tables.secondSpan[0] <= kMaxComparedSecondSpan) {
+    for (std::size_t k = 0; k < Leads; ++k) leads[k] = Row128(tables.leads[k]);
   }
-}
-
-// The positions of the 16 from `at` (`first`, and `second` the bytes
-// after them) that need a look, as bits of the positions from `start`; adds
-// "T" and "(" to `masks` when `WithT`.
-template <std::size_t Leads, bool WithT>
-NCDRILL_SSE2 NCDRILL_INLINE std::uint64_t Look128(const PrefixTables& tables, std::size_t start,
-                                                  std::size_t at, __m128i first, __m128i second,
-                                                  unsigned valid, WordMasks& masks) {
-  const unsigned look = BytesToLookAt128<Leads>(first, second, tables) & valid;
-  const auto shift = static_cast<unsigned>(at - start);
-  if (WithT) {
-    masks.t |= (Equal128(first, tables.leads[Leads]) & valid) << shift;
-    masks.paren |= (Equal128(first, tables.leads[Leads + 1]) & valid) << shift;
+  // Whether a byte of the word at `bytes` (which has a byte after it)
+  // follows a byte and lies in the range of second bytes, or is NUL: half
+  // the work of AnyLead. Where the range is tight (digits), most words of a
+  // comment have none.
+  NCDRILL_SSE2 NCDRILL_INLINE bool AnySecondOrNul(const unsigned char* bytes) const {
+    __m128i outOfRange = _mm_set1_epi8(-1);
+    __m128i smallest = _mm_set1_epi8(-1);
+    for (std::size_t v = 0; v < 4; ++v) {
+      const __m128i second = Load128(bytes + 16 * v + 1);
+      outOfRange = _mm_and_si128(outOfRange, _mm_cmpgt_epi8(_mm_add_epi8(second, bias), last));
+      smallest = _mm_min_epu8(smallest, Load128(bytes + 16 * v));
+    }
+    const __m128i none =
+        _mm_andnot_si128(_mm_cmpeq_epi8(smallest, _mm_setzero_si128()), outOfRange);
+    return _mm_movemask_epi8(none) != 0xffff;
   }
-  return std::uint64_t{look} << shift;
-}
-
-// The same for the text's last positions, from `at` on, for a text of 16
-// bytes or more whose last 16 begin at or before `at`: one load of those
-// 16, without the branches of a partial one, and the bits of the positions
-// before `at` dropped.
-template <std::size_t Leads, bool WithT>
-NCDRILL_SSE2 NCDRILL_INLINE std::uint64_t LookLast128(const PrefixTables& tables,
-                                                      const unsigned char* block, std::size_t size,
-                                                      std::size_t start, std::size_t at,
-                                                      WordMasks& masks) {
-  const std::size_t from = size - kSse2Bytes;
-  const auto seen = static_cast<unsigned>(at - from);
-  const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + from));
-  // The byte after the text's last counts as 0.
-  const unsigned look = BytesToLookAt128<Leads>(first, _mm_srli_si128(first, 1), tables) >> seen;
-  const auto shift = static_cast<unsigned>(at - start);
-  if (WithT) {
-    masks.t |= (Equal128(first, tables.leads[Leads]) >> seen) << shift;
-    masks.paren |= (Equal128(first, tables.leads[Leads + 1]) >> seen) << shift;
+  // 0xff where a byte of `first` may start a name or a code.
+  NCDRILL_SSE2 NCDRILL_INLINE __m128i CodeFlags(__m128i first, __m128i second) const {
+    __m128i lead = _mm_setzero_si128();
+    for (std::size_t k = 0; k < Leads; ++k) {
+      lead = _mm_or_si128(lead, _mm_cmpeq_epi8(first, leads[k]));
+    }
+    return _mm_andnot_si128(_mm_cmpgt_epi8(_mm_add_epi8(second, bias), last), lead);
   }
-  return std::uint64_t{look} << shift;
-}
-
-// Adds what the text's positions from `start` (before its end) on, at most
-// 64, hold to `masks`, 16 at a time; "T" and "(" only when `WithT` (until the
-// word that holds the first "T"). The positions that need a look are
-// gathered first and looked at together, so that a block costs one branch
-// on what it holds, however many steps it takes.
-template <std::size_t Leads, bool WithT>
-NCDRILL_SSE2 NCDRILL_INLINE void AddFrom128(const PrefixTables& tables, const unsigned char* block,
-                                            std::size_t size, std::size_t start, WordMasks& masks) {
-  std::uint64_t look = 0;
-  std::size_t at = start;
-  // Whole vectors with the byte after them.
-  for (; at + kSse2Bytes < size; at += kSse2Bytes) {
-    look |= Look128<Leads, WithT>(
-        tables, start, at, _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + at)),
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + at + 1)), 0xffffu, masks);
+  // Whether a position of the word at `bytes` (which has a byte after it)
+  // may start a name or a code, or holds a NUL: one NUL test of the word's
+  // smallest bytes, one movemask.
+  NCDRILL_SSE2 NCDRILL_INLINE bool AnyLead(const unsigned char* bytes) const {
+    if (tight && !AnySecondOrNul(bytes)) return false;
+    __m128i any = _mm_setzero_si128();
+    __m128i smallest = _mm_set1_epi8(-1);
+    for (std::size_t v = 0; v < 4; ++v) {
+      const __m128i first = Load128(bytes + 16 * v);
+      any = _mm_or_si128(any, CodeFlags(first, Load128(bytes + 16 * v + 1)));
+      smallest = _mm_min_epu8(smallest, first);
+    }
+    any = _mm_or_si128(any, _mm_cmpeq_epi8(smallest, _mm_setzero_si128()));
+    return _mm_movemask_epi8(any) != 0;
   }
-  if (size >= kSse2Bytes) {
-    look |= LookLast128<Leads, WithT>(tables, block, size, start, at, masks);
-  } else {
-    // A text shorter than a vector; the byte after its last counts as 0.
-    const __m128i first = LoadPartial128(block + at, size - at);
-    look |= Look128<Leads, WithT>(tables, start, at, first, _mm_srli_si128(first, 1),
-                                  static_cast<unsigned>(LowBits(size - at)), masks);
+  // Those positions, bit k for position k; `Last`: the text's last 64
+  // bytes, the byte after the last counting as 0.
+  template <bool Last>
+  NCDRILL_SSE2 NCDRILL_INLINE std::uint64_t LeadBits(const unsigned char* bytes) const {
+    std::uint64_t bits = 0;
+    for (std::size_t v = 0; v < 4; ++v) {
+      const __m128i first = Load128(bytes + 16 * v);
+      const __m128i second =
+          Last && v == 3 ? _mm_srli_si128(first, 1) : Load128(bytes + 16 * v + 1);
+      const __m128i flags =
+          _mm_or_si128(CodeFlags(first, second), _mm_cmpeq_epi8(first, _mm_setzero_si128()));
+      bits |= Bits128(flags) << (16 * v);
+    }
+    return bits;
   }
-  if (look != 0) ClassifyLooks(tables, block, size, start, start, look, masks);
-}
-
-// The masks of the 64 positions from `start` when the text goes on past
-// them: four 16-byte steps in a straight line, then one look at whatever
-// positions any of them flags, so that the steps overlap and a long block
-// costs one branch per word.
-template <std::size_t Leads, bool WithT>
-NCDRILL_SSE2 NCDRILL_INLINE WordMasks FullWordSse2(const PrefixTables& tables,
-                                                   const unsigned char* block, std::size_t size,
-                                                   std::size_t start) {
-  WordMasks masks{0, 0, 0, 0, 0, 0, 0};
-  std::uint64_t look = 0;
-  for (std::size_t step = 0; step < kWordPositions / kSse2Bytes; ++step) {
-    const unsigned char* bytes = block + start + step * kSse2Bytes;
-    const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
-    const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 1));
-    const auto shift = static_cast<unsigned>(step * kSse2Bytes);
-    look |= std::uint64_t{BytesToLookAt128<Leads>(first, second, tables)} << shift;
-    if (WithT) {
-      masks.t |= Equal128(first, tables.leads[Leads]) << shift;
-      masks.paren |= Equal128(first, tables.leads[Leads + 1]) << shift;
+  // Bit k: byte k is `c`, or `d`.
+  NCDRILL_SSE2 NCDRILL_INLINE static std::uint64_t EqualBits(const unsigned char* bytes, char c,
+                                                             char d) {
+    std::uint64_t bits = 0;
+    for (std::size_t v = 0; v < 4; ++v) {
+      const __m128i first = Load128(bytes + 16 * v);
+      bits |= Bits128(_mm_or_si128(_mm_cmpeq_epi8(first, _mm_set1_epi8(c)),
+                                   _mm_cmpeq_epi8(first, _mm_set1_epi8(d))))
+              << (16 * v);
+    }
+    return bits;
+  }
+  // What TSearch takes of the word at `bytes`, from position `seen` on.
+  template <bool Exact>
+  NCDRILL_SSE2 NCDRILL_INLINE static void SearchT(TSearch& t, std::size_t start,
+                                                  const unsigned char* bytes, unsigned seen,
+                                                  const unsigned char* block) {
+    if (Exact) {
+      t.Take(start, EqualBits(bytes, 'T', 'T') >> seen, EqualBits(bytes, '(', '(') >> seen);
+    } else {
+      t.TakeFirst(start, EqualBits(bytes, 'T', '(') >> seen, block);
     }
   }
-  if (look != 0) ClassifyLooks(tables, block, size, start, start, look, masks);
-  return masks;
-}
+  __m128i leads[Leads > 0 ? Leads : 1];
+  __m128i bias, last;
+  bool tight;
+};
 
-// The masks of the text's last 64 positions or fewer, from `start`.
-template <std::size_t Leads, bool WithT>
-NCDRILL_SSE2 NCDRILL_INLINE WordMasks LastWordSse2(const PrefixTables& tables,
-                                                   const unsigned char* block, std::size_t size,
-                                                   std::size_t start) {
-  WordMasks masks{0, 0, 0, 0, 0, 0, 0};
-  AddFrom128<Leads, WithT>(tables, block, size, start, masks);
-  return masks;
-}
-
-template <std::size_t Leads>
-NCDRILL_SSE2_ENTRY NCDRILL_INLINE bool ScanSse2Leads(const PrefixTables& tables,
-                                                     BlockMatcher& matcher,
-                                                     const unsigned char* block, std::size_t size,
-                                                     BlockFacts& facts) {
-  ScanState scan(matcher, block, size, facts);
-  bool tSeen = false;
+// Walks the words of `scan` (see WordScan) with the compares of a table
+// whose names and codes start with `Leads` different bytes.
+template <std::size_t Leads, bool Exact>
+NCDRILL_SSE2 NCDRILL_INLINE void WalkWordsSse2(const PrefixTables& tables, WordScan& scan) {
+  const Compares128<Leads> look(tables);
+  const unsigned char* block = scan.words();
+  const std::size_t size = scan.wordsSize();
+  TSearch& t = scan.t();
   std::size_t start = 0;
-  for (; size - start > kWordPositions; start += kWordPositions) {
-    const WordMasks masks = tSeen ? FullWordSse2<Leads, false>(tables, block, size, start)
-                                  : FullWordSse2<Leads, true>(tables, block, size, start);
-    tSeen = tSeen || masks.t != 0;
-    if (!scan.Fold(masks, start)) return scan.found();
+  for (; start + kWordPositions < size; start += kWordPositions) {
+    const unsigned char* bytes = block + start;
+    if (t.Looking()) look.template SearchT<Exact>(t, start, bytes, 0, block);
+    if (look.AnyLead(bytes) && !scan.Fold(start, look.template LeadBits<false>(bytes))) return;
   }
-  if (start < size) {
-    scan.Fold(tSeen ? LastWordSse2<Leads, false>(tables, block, size, start)
-                    : LastWordSse2<Leads, true>(tables, block, size, start),
-              start);
-  }
-  return scan.found();
+  // The last word, from the text's last 64 bytes.
+  const std::size_t from = size - kWordPositions;
+  const auto seen = static_cast<unsigned>(start - from);
+  const unsigned char* bytes = block + from;
+  if (t.Looking()) look.template SearchT<Exact>(t, start, bytes, seen, block);
+  const std::uint64_t leads = look.template LeadBits<true>(bytes) >> seen;
+  if (leads != 0) scan.Fold(start, leads);
+}
+
+// A BlockScanFn; `Exact`: as TSearch says.
+template <std::size_t Leads, bool Exact>
+NCDRILL_SSE2_ENTRY NCDRILL_INLINE bool ScanSse2(const PrefixTables& tables, BlockMatcher& matcher,
+                                                const unsigned char* block, std::size_t size,
+                                                BlockFacts& facts) {
+  WordScan scan(tables, matcher, block, size, facts);
+  WalkWordsSse2<Leads, Exact>(tables, scan);
+  return scan.Finish();
 }
 
 // The block path of the SSE2 scan `Scan`. Each unit has its own copy of
 // these few lines, with its own target attribute: a template without the
-// attribute could not have the scan inlined into it (clang refuses).
+// attribute could not have the scan inlined into it.
 template <BlockScanFn Scan>
 NCDRILL_OUT_OF_LINE NCDRILL_SSE2_ENTRY bool PathSse2(BlockState& state, const HostCallbacks* host,
                                                      const char* text, std::int32_t length) {
@@ -264,14 +250,6 @@ NCDRILL_SSE2 NCDRILL_INLINE std::uint64_t ShortLooksSse2(const PrefixTables& tab
              tables, head, _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 1)))} |
          std::uint64_t{Anything128<Leads>(tables, tail, _mm_srli_si128(tail, 1))}
              << (size - kSse2Bytes);
-}
-
-NCDRILL_SSE2 NCDRILL_INLINE __m128i Load128(const unsigned char* bytes) {
-  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
-}
-
-NCDRILL_SSE2 NCDRILL_INLINE std::uint64_t Bits128(__m128i marks) {
-  return static_cast<unsigned>(_mm_movemask_epi8(marks));
 }
 
 // What 16 positions hold, 0xff for each: the starts of names and codes and
@@ -328,13 +306,13 @@ NCDRILL_SSE2_ENTRY bool QuickPathSse2(BlockState& state, const HostCallbacks* ho
         state.matcher.prefixes(), reinterpret_cast<const unsigned char*>(text), size);
     return looks != 0 && ShortPath(state, host, text, length, looks);
   }
-  return PathSse2<&ScanSse2Leads<Leads>>(state, host, text, length);
+  return PathSse2<&ScanSse2<Leads, false>>(state, host, text, length);
 }
 
 // One scan per count of lead bytes, picked at load.
 template <std::size_t... Leads>
 constexpr std::array<BlockScanFn, sizeof...(Leads)> Sse2Scans(std::index_sequence<Leads...>) {
-  return {&ScanSse2Leads<Leads>...};
+  return {&ScanSse2<Leads, true>...};
 }
 template <std::size_t... Leads>
 constexpr std::array<BlockPathFn, sizeof...(Leads)> Sse2Paths(std::index_sequence<Leads...>) {
@@ -349,25 +327,12 @@ constexpr auto kSse2Paths = Sse2Paths(std::make_index_sequence<kMaxSse2Leads + 1
 #if defined(__x86_64__)
 namespace {
 
-// --- AVX2: nibble shuffles, 32 positions at a time; a block's last few 16
-// at a time ---
+// --- AVX2: compares as on SSE2, or nibble shuffles, 32 positions at a
+// time ---
 
 #define NCDRILL_AVX2 __attribute__((target("avx2")))
 
 constexpr std::size_t kAvx2Bytes = 32;
-
-// Clears the upper halves of the vector registers before what follows a
-// scan: the rest of the block path and the host's callbacks are SSE code,
-// which runs slower while they hold anything (every host instruction that
-// writes a vector register then waits on them). The compiler clears them
-// before calls of its own accord, but missed one path through an AVX2 scan;
-// a host's drill block then read its chain at half speed.
-NCDRILL_AVX2 NCDRILL_INLINE void LeaveVectorCode() { _mm256_zeroupper(); }
-
-// The four nibble tables in registers.
-struct Tables256 {
-  __m256i low1, high1, low2, high2;
-};
 
 NCDRILL_AVX2 NCDRILL_INLINE __m256i NibbleLookup256(__m256i low, __m256i high, __m256i v) {
   const __m256i nibble = _mm256_set1_epi8(0x0f);
@@ -384,123 +349,8 @@ NCDRILL_AVX2 NCDRILL_INLINE __m256i Equal256(__m256i v, char c) {
   return _mm256_cmpeq_epi8(v, _mm256_set1_epi8(c));
 }
 
-// The masks of the 32 positions whose bytes are `first`, the bytes after
-// them `second`, and the bytes after those `third`.
-template <bool WithT>
-NCDRILL_AVX2 NCDRILL_INLINE WordMasks Masks32(const Tables256& tables, __m256i first,
-                                              __m256i second, __m256i third) {
-  const __m256i names = _mm256_and_si256(NibbleLookup256(tables.low1, tables.high1, first),
-                                         NibbleLookup256(tables.low2, tables.high2, second));
-  const __m256i namesAt =
-      _mm256_cmpeq_epi8(_mm256_cmpeq_epi8(names, _mm256_setzero_si256()), _mm256_setzero_si256());
-  const __m256i g = Equal256(first, 'G');
-  const __m256i m9 = _mm256_and_si256(Equal256(first, 'M'), Equal256(second, '9'));
-  const __m256i g2 = _mm256_and_si256(g, Equal256(second, '2'));
-  const __m256i g52 =
-      _mm256_and_si256(_mm256_and_si256(g, Equal256(second, '5')), Equal256(third, '2'));
-  const __m256i nul = _mm256_cmpeq_epi8(first, _mm256_setzero_si256());
-  const __m256i t = WithT ? Equal256(first, 'T') : _mm256_setzero_si256();
-  const __m256i paren = WithT ? Equal256(first, '(') : _mm256_setzero_si256();
-  const __m256i any =
-      _mm256_or_si256(_mm256_or_si256(_mm256_or_si256(namesAt, nul), _mm256_or_si256(t, paren)),
-                      _mm256_or_si256(_mm256_or_si256(m9, g2), g52));
-  if (_mm256_testz_si256(any, any)) return WordMasks{0, 0, 0, 0, 0, 0, 0};
-  return WordMasks{Bits256(namesAt), Bits256(t),  Bits256(paren), Bits256(nul),
-                   Bits256(m9),      Bits256(g2), Bits256(g52)};
-}
-
-// 16 positions, with 128-bit halves of the same lookups.
-template <bool WithT>
-NCDRILL_AVX2 NCDRILL_INLINE WordMasks Masks16(const Tables256& tables, __m128i first,
-                                              __m128i second, __m128i third) {
-  const WordMasks wide =
-      Masks32<WithT>(tables, _mm256_castsi128_si256(first), _mm256_castsi128_si256(second),
-                     _mm256_castsi128_si256(third));
-  constexpr std::uint64_t kLow = 0xffff;
-  return WordMasks{wide.names & kLow, wide.t & kLow,  wide.paren & kLow, wide.nul & kLow,
-                   wide.m9 & kLow,    wide.g2 & kLow, wide.g52 & kLow};
-}
-
-// The masks of the positions from `at` on, 32 or 16 of them, whichever the
-// bytes left allow; `width` says how many.
-template <bool WithT>
-NCDRILL_AVX2 NCDRILL_INLINE WordMasks MasksFrom(const Tables256& tables, const unsigned char* block,
-                                                std::size_t size, std::size_t at,
-                                                std::size_t& width) {
-  if (at + 34 <= size) {
-    width = 32;
-    const unsigned char* p = block + at;
-    return Masks32<WithT>(tables, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)),
-                          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 1)),
-                          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 2)));
-  }
-  width = 16;
-  if (at + 18 <= size) {
-    const unsigned char* p = block + at;
-    return Masks16<WithT>(tables, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)),
-                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1)),
-                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2)));
-  }
-  // The last 17 bytes or fewer: the bytes after them count as 0.
-  const std::size_t left = size - at;
-  const __m128i first = LoadPartial128(block + at, left < 16 ? left : 16);
-  __m128i second = _mm_srli_si128(first, 1);
-  __m128i third = _mm_srli_si128(first, 2);
-  if (left > 16) {
-    const __m128i last = _mm_cvtsi32_si128(block[at + 16]);
-    second = _mm_or_si128(second, _mm_slli_si128(last, 15));
-    third = _mm_or_si128(third, _mm_slli_si128(last, 14));
-  }
-  const WordMasks masks = Masks16<WithT>(tables, first, second, third);
-  const std::uint64_t valid = LowBits(left);
-  return WordMasks{masks.names & valid, masks.t & valid,  masks.paren & valid, masks.nul & valid,
-                   masks.m9 & valid,    masks.g2 & valid, masks.g52 & valid};
-}
-
-template <bool WithT>
-NCDRILL_AVX2 NCDRILL_INLINE WordMasks MasksByNibbles(const Tables256& tables,
-                                                     const unsigned char* block, std::size_t size,
-                                                     std::size_t start) {
-  WordMasks word{0, 0, 0, 0, 0, 0, 0};
-  const std::size_t end = size - start < kWordPositions ? size : start + kWordPositions;
-  std::size_t width = 0;
-  for (std::size_t at = start; at < end; at += width) {
-    const WordMasks part = MasksFrom<WithT>(tables, block, size, at, width);
-    const auto shift = static_cast<unsigned>(at - start);
-    word.names |= part.names << shift;
-    word.t |= part.t << shift;
-    word.paren |= part.paren << shift;
-    word.nul |= part.nul << shift;
-    word.m9 |= part.m9 << shift;
-    word.g2 |= part.g2 << shift;
-    word.g52 |= part.g52 << shift;
-  }
-  return word;
-}
-
-// A table whose names start with many different bytes: names by nibble
-// lookups, codes by compares, everything 32 positions at a time.
-NCDRILL_AVX2 NCDRILL_INLINE bool ScanAvx2ByNibbles(const PrefixTables& prefixTables,
-                                                   BlockMatcher& matcher,
-                                                   const unsigned char* block, std::size_t size,
-                                                   BlockFacts& facts) {
-  const Tables256 tables{_mm256_load_si256(reinterpret_cast<const __m256i*>(prefixTables.low1)),
-                         _mm256_load_si256(reinterpret_cast<const __m256i*>(prefixTables.high1)),
-                         _mm256_load_si256(reinterpret_cast<const __m256i*>(prefixTables.low2)),
-                         _mm256_load_si256(reinterpret_cast<const __m256i*>(prefixTables.high2))};
-  ScanState scan(matcher, block, size, facts);
-  bool tSeen = false;
-  for (std::size_t start = 0; start < size; start += kWordPositions) {
-    const WordMasks masks = tSeen ? MasksByNibbles<false>(tables, block, size, start)
-                                  : MasksByNibbles<true>(tables, block, size, start);
-    tSeen = tSeen || masks.t != 0;
-    if (!scan.Fold(masks, start)) break;
-  }
-  return scan.found();
-}
-
-// Otherwise the SSE2 way, 32 positions at a time: a byte needs a look when
-// it starts a name or a code, is NUL, or is "T" or "(" before the first "T".
+// The short tests' compares, the SSE2 way, 32 positions at a time: a byte
+// needs a look when it starts a name or a code or is NUL.
 NCDRILL_AVX2 NCDRILL_INLINE __m256i Row256(const std::uint8_t* row) {
   static_assert(PrefixTables::kRowBytes >= kAvx2Bytes, "a row fills a vector");
   return _mm256_load_si256(reinterpret_cast<const __m256i*>(row));
@@ -524,43 +374,6 @@ NCDRILL_AVX2 NCDRILL_INLINE unsigned BytesToLookAt256(__m256i first, __m256i sec
 
 NCDRILL_AVX2 NCDRILL_INLINE std::uint64_t Equal256(__m256i first, const std::uint8_t* row) {
   return static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(first, Row256(row))));
-}
-
-// As Look128, but it looks at the positions it flags itself; for 32
-// positions.
-template <std::size_t Leads, bool WithT>
-NCDRILL_AVX2 NCDRILL_INLINE void Add256(const PrefixTables& tables, const unsigned char* block,
-                                        std::size_t size, std::size_t start, std::size_t at,
-                                        __m256i first, __m256i second, WordMasks& masks) {
-  const unsigned look = BytesToLookAt256<Leads>(first, second, tables);
-  if (WithT) {
-    const auto shift = static_cast<unsigned>(at - start);
-    masks.t |= Equal256(first, tables.leads[Leads]) << shift;
-    masks.paren |= Equal256(first, tables.leads[Leads + 1]) << shift;
-  }
-  if (look != 0) ClassifyLooks(tables, block, size, start, at, look, masks);
-}
-
-// As FullWordSse2, 32 positions at a time.
-template <std::size_t Leads, bool WithT>
-NCDRILL_AVX2 NCDRILL_INLINE WordMasks FullWordAvx2(const PrefixTables& tables,
-                                                   const unsigned char* block, std::size_t size,
-                                                   std::size_t start) {
-  WordMasks masks{0, 0, 0, 0, 0, 0, 0};
-  std::uint64_t look = 0;
-  for (std::size_t step = 0; step < kWordPositions / kAvx2Bytes; ++step) {
-    const unsigned char* bytes = block + start + step * kAvx2Bytes;
-    const __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes));
-    const __m256i second = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + 1));
-    const auto shift = static_cast<unsigned>(step * kAvx2Bytes);
-    look |= std::uint64_t{BytesToLookAt256<Leads>(first, second, tables)} << shift;
-    if (WithT) {
-      masks.t |= Equal256(first, tables.leads[Leads]) << shift;
-      masks.paren |= Equal256(first, tables.leads[Leads + 1]) << shift;
-    }
-  }
-  if (look != 0) ClassifyLooks(tables, block, size, start, start, look, masks);
-  return masks;
 }
 
 // The 0 to 3 bytes after the whole 4-byte groups of the `left` bytes (1 to
@@ -601,68 +414,148 @@ NCDRILL_AVX2 NCDRILL_INLINE __m256i NextBytes256(__m256i v) {
   return _mm256_alignr_epi8(_mm256_permute2x128_si256(v, v, 0x81), v, 1);
 }
 
-// Adds what the text's last `size - at` positions (1 to 32) hold to the
-// masks of the positions from `start`, in one load.
-template <std::size_t Leads, bool WithT>
-NCDRILL_AVX2 NCDRILL_INLINE void AddLast256(const PrefixTables& tables, const unsigned char* block,
-                                            std::size_t size, std::size_t start, std::size_t at,
-                                            WordMasks& masks) {
-  // A text of 32 bytes or more: its last 32 in one plain load, and the bits
-  // of the positions before `at` dropped.
-  const bool whole = size >= kAvx2Bytes;
-  const std::size_t from = whole ? size - kAvx2Bytes : at;
-  const __m256i first = whole ? _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + from))
-                              : LoadLast256(block + at, size - at);
-  const auto seen = static_cast<unsigned>(at - from);
-  const auto valid = static_cast<std::uint32_t>(LowBits(size - from));
-  const std::uint64_t look =
-      (BytesToLookAt256<Leads>(first, NextBytes256(first), tables) & valid) >> seen;
-  if (WithT) {
-    const auto shift = static_cast<unsigned>(at - start);
-    masks.t |= (Equal256(first, tables.leads[Leads]) >> seen) << shift;
-    masks.paren |= (Equal256(first, tables.leads[Leads + 1]) >> seen) << shift;
-  }
-  if (look != 0) ClassifyLooks(tables, block, size, start, at, look, masks);
-}
+// The AVX2 word finders. Each lookup gives, for 32 bytes `first` and the
+// bytes after them `second`, a nonzero byte where a position may start a
+// name or a code or holds a NUL.
 
-// The masks of the text's last 64 positions or fewer, from `start`: 32 at
-// a time, the last 32 or fewer in one load (masked below 32 bytes).
-template <std::size_t Leads, bool WithT>
-NCDRILL_AVX2 NCDRILL_INLINE WordMasks LastWordAvx2(const PrefixTables& tables,
-                                                   const unsigned char* block, std::size_t size,
-                                                   std::size_t start) {
-  WordMasks masks{0, 0, 0, 0, 0, 0, 0};
-  // Whole vectors with the byte after them.
-  std::size_t at = start;
-  for (; at + kAvx2Bytes < size; at += kAvx2Bytes) {
-    Add256<Leads, WithT>(tables, block, size, start, at,
-                         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + at)),
-                         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + at + 1)),
-                         masks);
-  }
-  AddLast256<Leads, WithT>(tables, block, size, start, at, masks);
-  return masks;
-}
-
+// Compares as on SSE2.
 template <std::size_t Leads>
-NCDRILL_AVX2 NCDRILL_INLINE bool ScanAvx2Leads(const PrefixTables& tables, BlockMatcher& matcher,
-                                               const unsigned char* block, std::size_t size,
-                                               BlockFacts& facts) {
-  ScanState scan(matcher, block, size, facts);
-  bool tSeen = false;
+struct Compares256 {
+  NCDRILL_AVX2 NCDRILL_INLINE explicit Compares256(const PrefixTables& tables)
+      : bias(_mm256_set1_epi8(static_cast<char>(0x80 - tables.secondLow[0]))),
+        last(_mm256_set1_epi8(static_cast<char>(0x80 + tables.secondSpan[0]))) {
+    for (std::size_t k = 0; k < Leads; ++k) leads[k] = Row256(tables.leads[k]);
+  }
+  NCDRILL_AVX2 NCDRILL_INLINE __m256i LeadFlags(__m256i first, __m256i second) const {
+    __m256i lead = _mm256_setzero_si256();
+    for (std::size_t k = 0; k < Leads; ++k) {
+      lead = _mm256_or_si256(lead, _mm256_cmpeq_epi8(first, leads[k]));
+    }
+    const __m256i outOfRange = _mm256_cmpgt_epi8(_mm256_add_epi8(second, bias), last);
+    return _mm256_or_si256(_mm256_andnot_si256(outOfRange, lead),
+                           _mm256_cmpeq_epi8(first, _mm256_setzero_si256()));
+  }
+  __m256i leads[Leads > 0 ? Leads : 1];
+  __m256i bias, last;
+};
+
+// The classes of bytes (PrefixTables) by nibble lookups, for the tables
+// ComparesLeads turns down.
+struct Classes256 {
+  NCDRILL_AVX2 NCDRILL_INLINE explicit Classes256(const PrefixTables& tables)
+      : low1(Load256(tables.classLow1)),
+        high1(Load256(tables.classHigh1)),
+        low2(Load256(tables.classLow2)),
+        high2(Load256(tables.classHigh2)),
+        nul(_mm256_set1_epi8(PrefixTables::kClassNul)) {}
+  NCDRILL_AVX2 NCDRILL_INLINE static __m256i Load256(const std::uint8_t* table) {
+    return _mm256_load_si256(reinterpret_cast<const __m256i*>(table));
+  }
+  NCDRILL_AVX2 NCDRILL_INLINE __m256i LeadFlags(__m256i first, __m256i second) const {
+    return _mm256_and_si256(NibbleLookup256(low1, high1, first),
+                            _mm256_or_si256(NibbleLookup256(low2, high2, second), nul));
+  }
+  __m256i low1, high1, low2, high2, nul;
+};
+
+NCDRILL_AVX2 NCDRILL_INLINE __m256i LoadBytes256(const unsigned char* bytes) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes));
+}
+
+// The first test of a word where the second bytes of names and codes lie
+// close together, as Compares128::AnySecondOrNul makes it.
+struct SecondTest256 {
+  NCDRILL_AVX2 NCDRILL_INLINE explicit SecondTest256(const PrefixTables& tables)
+      : bias(_mm256_set1_epi8(static_cast<char>(0x80 - tables.secondLow[0]))),
+        last(_mm256_set1_epi8(static_cast<char>(0x80 + tables.secondSpan[0]))),
+        tight(tables.secondSpan[0] <= kMaxComparedSecondSpan) {}
+  // Whether the word at `bytes` (which has a byte after it) may hold
+  // something.
+  NCDRILL_AVX2 NCDRILL_INLINE bool Passes(const unsigned char* bytes) const {
+    if (!tight) return true;
+    const __m256i outOfRange =
+        _mm256_and_si256(_mm256_cmpgt_epi8(_mm256_add_epi8(LoadBytes256(bytes + 1), bias), last),
+                         _mm256_cmpgt_epi8(_mm256_add_epi8(LoadBytes256(bytes + 33), bias), last));
+    const __m256i nul = _mm256_cmpeq_epi8(
+        _mm256_min_epu8(LoadBytes256(bytes), LoadBytes256(bytes + 32)), _mm256_setzero_si256());
+    return _mm256_testc_si256(_mm256_andnot_si256(nul, outOfRange), _mm256_set1_epi8(-1)) == 0;
+  }
+  __m256i bias, last;
+  bool tight;
+};
+
+// Bit k: byte k of `flags` is not 0.
+NCDRILL_AVX2 NCDRILL_INLINE std::uint64_t Set256(__m256i flags) {
+  return ~Bits256(_mm256_cmpeq_epi8(flags, _mm256_setzero_si256())) & 0xffffffffu;
+}
+
+// The positions of the word at `bytes` that may start a name or a code or
+// hold a NUL, bit k for position k; `Last`: the text's last 64 bytes, the
+// byte after the last counting as 0.
+template <bool Last, typename Lookup>
+NCDRILL_AVX2 NCDRILL_INLINE std::uint64_t LeadBits256(const Lookup& lookup,
+                                                      const unsigned char* bytes) {
+  const __m256i high = LoadBytes256(bytes + 32);
+  const __m256i afterHigh = Last ? NextBytes256(high) : LoadBytes256(bytes + 33);
+  return Set256(lookup.LeadFlags(LoadBytes256(bytes), LoadBytes256(bytes + 1))) |
+         Set256(lookup.LeadFlags(high, afterHigh)) << 32;
+}
+
+// Bit k: byte k of the word at `bytes` is `c`, or `d`.
+NCDRILL_AVX2 NCDRILL_INLINE std::uint64_t EqualBits256(const unsigned char* bytes, char c, char d) {
+  const __m256i low = LoadBytes256(bytes);
+  const __m256i high = LoadBytes256(bytes + 32);
+  return Bits256(_mm256_or_si256(Equal256(low, c), Equal256(low, d))) |
+         Bits256(_mm256_or_si256(Equal256(high, c), Equal256(high, d))) << 32;
+}
+
+// What TSearch takes of the word at `bytes`, from position `seen` on.
+template <bool Exact>
+NCDRILL_AVX2 NCDRILL_INLINE void SearchT256(TSearch& t, std::size_t start,
+                                            const unsigned char* bytes, unsigned seen,
+                                            const unsigned char* block) {
+  if (Exact) {
+    t.Take(start, EqualBits256(bytes, 'T', 'T') >> seen, EqualBits256(bytes, '(', '(') >> seen);
+  } else {
+    t.TakeFirst(start, EqualBits256(bytes, 'T', '(') >> seen, block);
+  }
+}
+
+// Walks the words of `scan` with the lookup `Lookup`.
+template <typename Lookup, bool Exact>
+NCDRILL_AVX2 NCDRILL_INLINE void WalkWordsAvx2(const PrefixTables& tables, WordScan& scan) {
+  const Lookup lookup(tables);
+  const SecondTest256 second(tables);
+  const unsigned char* block = scan.words();
+  const std::size_t size = scan.wordsSize();
+  TSearch& t = scan.t();
   std::size_t start = 0;
-  for (; size - start > kWordPositions; start += kWordPositions) {
-    const WordMasks masks = tSeen ? FullWordAvx2<Leads, false>(tables, block, size, start)
-                                  : FullWordAvx2<Leads, true>(tables, block, size, start);
-    tSeen = tSeen || masks.t != 0;
-    if (!scan.Fold(masks, start)) return scan.found();
+  for (; start + kWordPositions < size; start += kWordPositions) {
+    const unsigned char* bytes = block + start;
+    if (t.Looking()) SearchT256<Exact>(t, start, bytes, 0, block);
+    if (!second.Passes(bytes)) continue;
+    const __m256i any =
+        _mm256_or_si256(lookup.LeadFlags(LoadBytes256(bytes), LoadBytes256(bytes + 1)),
+                        lookup.LeadFlags(LoadBytes256(bytes + 32), LoadBytes256(bytes + 33)));
+    if (!_mm256_testz_si256(any, any) && !scan.Fold(start, LeadBits256<false>(lookup, bytes))) {
+      return;
+    }
   }
-  if (start < size) {
-    scan.Fold(tSeen ? LastWordAvx2<Leads, false>(tables, block, size, start)
-                    : LastWordAvx2<Leads, true>(tables, block, size, start),
-              start);
-  }
-  return scan.found();
+  const std::size_t from = size - kWordPositions;
+  const auto seen = static_cast<unsigned>(start - from);
+  const unsigned char* bytes = block + from;
+  if (t.Looking()) SearchT256<Exact>(t, start, bytes, seen, block);
+  const std::uint64_t leads = LeadBits256<true>(lookup, bytes) >> seen;
+  if (leads != 0) scan.Fold(start, leads);
+}
+
+template <typename Lookup, bool Exact>
+NCDRILL_AVX2 NCDRILL_INLINE bool ScanAvx2(const PrefixTables& tables, BlockMatcher& matcher,
+                                          const unsigned char* block, std::size_t size,
+                                          BlockFacts& facts) {
+  WordScan scan(tables, matcher, block, size, facts);
+  WalkWordsAvx2<Lookup, Exact>(tables, scan);
+  return scan.Finish();
 }
 
 // The block path of the AVX2 scan `Scan`.
@@ -673,7 +566,9 @@ NCDRILL_OUT_OF_LINE NCDRILL_AVX2 bool PathAvx2(BlockState& state, const HostCall
   BlockFacts facts;
   const bool found =
       Scan(state.matcher.prefixes(), state.matcher, ScanBytes(block), block.size(), facts);
-  LeaveVectorCode();
+  // The rest of the path and the host's callbacks are SSE code, which runs
+  // slower while the upper halves of the vector registers hold anything.
+  _mm256_zeroupper();
   return found && state.Finish(block, facts, host);
 }
 
@@ -746,11 +641,11 @@ NCDRILL_AVX2 bool QuickPathAvx2(BlockState& state, const HostCallbacks* host, co
 
 template <std::size_t... Leads>
 constexpr std::array<BlockScanFn, sizeof...(Leads)> Avx2Scans(std::index_sequence<Leads...>) {
-  return {&ScanAvx2Leads<Leads>...};
+  return {&ScanAvx2<Compares256<Leads>, true>...};
 }
 template <std::size_t... Leads>
 constexpr std::array<BlockPathFn, sizeof...(Leads)> Avx2Paths(std::index_sequence<Leads...>) {
-  return {&QuickPathAvx2<Leads, &PathAvx2<&ScanAvx2Leads<Leads>>>...};
+  return {&QuickPathAvx2<Leads, &PathAvx2<&ScanAvx2<Compares256<Leads>, false>>>...};
 }
 constexpr auto kAvx2Scans = Avx2Scans(std::make_index_sequence<kMaxSse2Leads + 1>());
 constexpr auto kAvx2Paths = Avx2Paths(std::make_index_sequence<kMaxSse2Leads + 1>());
@@ -758,11 +653,8 @@ constexpr auto kAvx2Paths = Avx2Paths(std::make_index_sequence<kMaxSse2Leads + 1
 // Whether AVX2 finds the positions that may start a name by comparing with
 // each first byte, or else by nibble lookups of the first two bytes. The
 // compares cost less, but test the byte after a first byte only against the
-// range of all second bytes: once that range takes in letters (a name such
-// as "CYCLE81" or "DWELL"), most words of a comment that begin with a first
-// byte pass, and each is looked at one by one. The nibble lookups tell each
-// first byte's own second bytes apart.
-constexpr std::uint8_t kMaxComparedSecondSpan = 15;
+// range of all second bytes (kMaxComparedSecondSpan); the nibble lookups
+// tell each first byte's own second bytes apart.
 bool ComparesLeads(const PrefixTables& tables) noexcept {
   return tables.leadCount < kAvx2Scans.size() && tables.secondSpan[0] <= kMaxComparedSecondSpan;
 }
@@ -835,142 +727,172 @@ NCDRILL_AVX2 bool QuickPathByNibbles(BlockState& state, const HostCallbacks* hos
   return Path(state, host, text, length);
 }
 
-// --- AVX-512: a word is one vector, and masked loads read only the bytes
-// the block has ---
+// --- AVX-512: a word is one vector; the classes of bytes by nibble
+// shuffles, or on VBMI by 64-entry byte permutes ---
 
 #define NCDRILL_AVX512 __attribute__((target("avx512f,avx512bw")))
-
-// The first 64 bytes from `at` and the 64 after each; 0 past the text.
-// `valid` marks the positions the text has, and `lastThird` is the byte two
-// after the last position (0 past the text).
-struct Bytes512 {
-  __m512i first, second;
-  std::uint64_t valid;
-  unsigned char lastThird;
-};
-
-// Byte k of the result is byte k + 1 of `v`; the top byte is `next`'s lowest.
-NCDRILL_AVX512 NCDRILL_INLINE __m512i NextBytes512(__m512i v, __m512i next) {
-  // The zero-masking form with every lane kept is the same instruction; g++
-  // 12 takes the plain form's undefined lanes for uninitialised values.
-  return _mm512_alignr_epi8(_mm512_maskz_alignr_epi32(0xffff, next, v, 4), v, 1);
-}
-
-NCDRILL_AVX512 NCDRILL_INLINE Bytes512 Load512(const unsigned char* block, std::size_t size,
-                                               std::size_t at) {
-  if (at + kWordPositions + 2 <= size) {
-    return Bytes512{_mm512_loadu_si512(block + at), _mm512_loadu_si512(block + at + 1),
-                    ~std::uint64_t{0}, block[at + kWordPositions + 1]};
-  }
-  // The text's last 65 bytes or fewer: one masked load, and the bytes after
-  // each moved down from it, which costs less than two more masked loads.
-  const std::size_t left = size - at;
-  const std::uint64_t valid = LowBits(left);
-  const __m512i first = _mm512_maskz_loadu_epi8(valid, block + at);
-  const unsigned char after = left > kWordPositions ? block[at + kWordPositions] : 0;
-  const __m512i second = NextBytes512(first, _mm512_maskz_set1_epi8(1, static_cast<char>(after)));
-  return Bytes512{first, second, valid, 0};
-}
-
-// Everything but the names, which each unit looks up its own way.
-template <bool WithT>
-NCDRILL_AVX512 NCDRILL_INLINE WordMasks CodeMasks512(const Bytes512& bytes, std::uint64_t names) {
-  const __m512i first = bytes.first;
-  const std::uint64_t g = _mm512_cmpeq_epi8_mask(first, _mm512_set1_epi8('G'));
-  const std::uint64_t second2 = _mm512_cmpeq_epi8_mask(bytes.second, _mm512_set1_epi8('2'));
-  const std::uint64_t second5 = _mm512_cmpeq_epi8_mask(bytes.second, _mm512_set1_epi8('5'));
-  // The byte two after a position is the byte after the next one.
-  const std::uint64_t third2 = second2 >> 1 | std::uint64_t{bytes.lastThird == '2'}
-                                                  << (kWordPositions - 1);
-  const std::uint64_t m = _mm512_cmpeq_epi8_mask(first, _mm512_set1_epi8('M'));
-  const std::uint64_t second9 = _mm512_cmpeq_epi8_mask(bytes.second, _mm512_set1_epi8('9'));
-  const std::uint64_t t = WithT ? _mm512_cmpeq_epi8_mask(first, _mm512_set1_epi8('T')) : 0;
-  const std::uint64_t paren = WithT ? _mm512_cmpeq_epi8_mask(first, _mm512_set1_epi8('(')) : 0;
-  const std::uint64_t valid = bytes.valid;
-  return WordMasks{names & valid,
-                   t,
-                   paren,
-                   _mm512_testn_epi8_mask(first, first) & valid,
-                   m & second9,
-                   g & second2,
-                   g & second5 & third2};
-}
-
-// The four nibble tables in registers: stores could otherwise alias the
-// byte tables and force them to be reloaded for every word.
-struct Tables512 {
-  __m512i low1, high1, low2, high2;
-};
-
-NCDRILL_AVX512 NCDRILL_INLINE __m512i NibbleLookup512(__m512i low, __m512i high, __m512i v) {
-  const __m512i nibble = _mm512_set1_epi8(0x0f);
-  const __m512i lows = _mm512_and_si512(v, nibble);
-  const __m512i highs = _mm512_and_si512(_mm512_srli_epi16(v, 4), nibble);
-  return _mm512_and_si512(_mm512_shuffle_epi8(low, lows), _mm512_shuffle_epi8(high, highs));
-}
-
-template <bool WithT>
-NCDRILL_AVX512 NCDRILL_INLINE WordMasks Masks512(const Tables512& tables, const Bytes512& bytes) {
-  const __m512i both = _mm512_and_si512(NibbleLookup512(tables.low1, tables.high1, bytes.first),
-                                        NibbleLookup512(tables.low2, tables.high2, bytes.second));
-  return CodeMasks512<WithT>(bytes, _mm512_test_epi8_mask(both, both));
-}
-
-NCDRILL_AVX512 NCDRILL_INLINE bool ScanAvx512(const PrefixTables& prefixTables,
-                                              BlockMatcher& matcher, const unsigned char* block,
-                                              std::size_t size, BlockFacts& facts) {
-  ScanState scan(matcher, block, size, facts);
-  bool tSeen = false;
-  for (std::size_t start = 0; start < size; start += kWordPositions) {
-    // Loaded for each word: in a block path, holding them across the calls
-    // that walk names would cost a spill of each at every block.
-    const Tables512 tables{
-        _mm512_load_si512(prefixTables.low1), _mm512_load_si512(prefixTables.high1),
-        _mm512_load_si512(prefixTables.low2), _mm512_load_si512(prefixTables.high2)};
-    const Bytes512 bytes = Load512(block, size, start);
-    const WordMasks masks = tSeen ? Masks512<false>(tables, bytes) : Masks512<true>(tables, bytes);
-    tSeen = tSeen || masks.t != 0;
-    if (!scan.Fold(masks, start)) break;
-  }
-  return scan.found();
-}
-
-// --- AVX-512 VBMI: one permute looks a byte's bits up in 128 entries, half
-// the work of two nibble shuffles ---
-
 #define NCDRILL_VBMI __attribute__((target("avx512f,avx512bw,avx512vbmi")))
 
-struct TablesVbmi {
-  __m512i first0, first1, second0, second1;
+// A word's 64 bytes and the byte after each.
+struct Word512 {
+  __m512i first, second;
 };
 
-template <bool WithT>
-NCDRILL_VBMI NCDRILL_INLINE WordMasks MasksVbmi(const TablesVbmi& tables, const Bytes512& bytes) {
-  const __m512i firstBits = _mm512_permutex2var_epi8(tables.first0, bytes.first, tables.first1);
-  const __m512i secondBits = _mm512_permutex2var_epi8(tables.second0, bytes.second, tables.second1);
-  return CodeMasks512<WithT>(bytes, _mm512_test_epi8_mask(firstBits, secondBits));
+// The word at `bytes`, which has a byte after it.
+NCDRILL_AVX512 NCDRILL_INLINE Word512 LoadWord512(const unsigned char* bytes) {
+  return Word512{_mm512_loadu_si512(bytes), _mm512_loadu_si512(bytes + 1)};
 }
 
-NCDRILL_VBMI NCDRILL_INLINE bool ScanVbmi(const PrefixTables& prefixTables, BlockMatcher& matcher,
+// A text's last 64 bytes, at `bytes`: the byte after the last counts as 0,
+// and a masked load reads nothing past it.
+NCDRILL_AVX512 NCDRILL_INLINE Word512 LoadLastWord512(const unsigned char* bytes) {
+  return Word512{_mm512_loadu_si512(bytes),
+                 _mm512_maskz_loadu_epi8(~std::uint64_t{0} >> 1, bytes + 1)};
+}
+
+// Bit k: byte k of `word` is `c`.
+NCDRILL_AVX512 NCDRILL_INLINE std::uint64_t Equal512(const Word512& word, char c) {
+  return _mm512_cmpeq_epi8_mask(word.first, _mm512_set1_epi8(c));
+}
+
+// The first test of a word where the second bytes of names and codes lie
+// close together, as Compares128::AnySecondOrNul makes it.
+struct SecondTest512 {
+  NCDRILL_AVX512 NCDRILL_INLINE explicit SecondTest512(const PrefixTables& tables)
+      : low(_mm512_set1_epi8(static_cast<char>(tables.secondLow[0]))),
+        span(_mm512_set1_epi8(static_cast<char>(tables.secondSpan[0]))),
+        tight(tables.secondSpan[0] <= kMaxComparedSecondSpan) {}
+  NCDRILL_AVX512 NCDRILL_INLINE bool Passes(const Word512& word) const {
+    if (!tight) return true;
+    return (_mm512_cmple_epu8_mask(_mm512_sub_epi8(word.second, low), span) |
+            _mm512_testn_epi8_mask(word.first, word.first)) != 0;
+  }
+  __m512i low, span;
+  bool tight;
+};
+
+// What TSearch takes of `word`, at `start`, from position `seen` on.
+template <bool Exact>
+NCDRILL_AVX512 NCDRILL_INLINE void SearchT512(TSearch& t, std::size_t start, const Word512& word,
+                                              unsigned seen, const unsigned char* block) {
+  if (Exact) {
+    t.Take(start, Equal512(word, 'T') >> seen, Equal512(word, '(') >> seen);
+  } else {
+    t.TakeFirst(start, (Equal512(word, 'T') | Equal512(word, '(')) >> seen, block);
+  }
+}
+
+// The classes by nibble shuffles. Each lookup has its own finder: a
+// function with the lookup's instructions in it must carry its target.
+struct Classes512 {
+  NCDRILL_AVX512 NCDRILL_INLINE explicit Classes512(const PrefixTables& tables)
+      : low1(_mm512_load_si512(tables.classLow1)),
+        high1(_mm512_load_si512(tables.classHigh1)),
+        low2(_mm512_load_si512(tables.classLow2)),
+        high2(_mm512_load_si512(tables.classHigh2)),
+        nul(_mm512_set1_epi8(PrefixTables::kClassNul)) {}
+  NCDRILL_AVX512 NCDRILL_INLINE static __m512i Nibbles(__m512i low, __m512i high, __m512i v) {
+    const __m512i nibble = _mm512_set1_epi8(0x0f);
+    return _mm512_and_si512(
+        _mm512_shuffle_epi8(low, _mm512_and_si512(v, nibble)),
+        _mm512_shuffle_epi8(high, _mm512_and_si512(_mm512_srli_epi16(v, 4), nibble)));
+  }
+  // Bit k: position k may start a name or a code, or holds a NUL.
+  NCDRILL_AVX512 NCDRILL_INLINE std::uint64_t Leads(const Word512& word) const {
+    return _mm512_test_epi8_mask(Nibbles(low1, high1, word.first),
+                                 _mm512_or_si512(Nibbles(low2, high2, word.second), nul));
+  }
+  __m512i low1, high1, low2, high2, nul;
+};
+
+// Walks the words of `scan` by the lookup `Classes512`. (A walker with the
+// lookup's instructions in it must carry its target: each lookup has its
+// own.)
+template <bool Exact>
+NCDRILL_AVX512 NCDRILL_INLINE void WalkWordsAvx512(const PrefixTables& tables, WordScan& scan) {
+  const Classes512 lookup(tables);
+  const SecondTest512 second(tables);
+  const unsigned char* block = scan.words();
+  const std::size_t size = scan.wordsSize();
+  TSearch& t = scan.t();
+  std::size_t start = 0;
+  for (; start + kWordPositions < size; start += kWordPositions) {
+    const Word512 word = LoadWord512(block + start);
+    if (t.Looking()) SearchT512<Exact>(t, start, word, 0, block);
+    if (!second.Passes(word)) continue;
+    const std::uint64_t leads = lookup.Leads(word);
+    if (leads != 0 && !scan.Fold(start, leads)) return;
+  }
+  const std::size_t from = size - kWordPositions;
+  const auto seen = static_cast<unsigned>(start - from);
+  const Word512 word = LoadLastWord512(block + from);
+  if (t.Looking()) SearchT512<Exact>(t, start, word, seen, block);
+  const std::uint64_t leads = lookup.Leads(word) >> seen;
+  if (leads != 0) scan.Fold(start, leads);
+}
+
+template <bool Exact>
+NCDRILL_AVX512 NCDRILL_INLINE bool ScanAvx512(const PrefixTables& tables, BlockMatcher& matcher,
+                                              const unsigned char* block, std::size_t size,
+                                              BlockFacts& facts) {
+  WordScan scan(tables, matcher, block, size, facts);
+  WalkWordsAvx512<Exact>(tables, scan);
+  return scan.Finish();
+}
+
+// The classes by 64-entry byte permutes: one lookup per byte where nibbles
+// take two.
+struct ClassesVbmi {
+  NCDRILL_VBMI NCDRILL_INLINE explicit ClassesVbmi(const PrefixTables& tables)
+      : first(_mm512_load_si512(tables.classFirst64)),
+        second(_mm512_load_si512(tables.classSecond64)),
+        nul(_mm512_set1_epi8(PrefixTables::kClassNul)) {}
+  // The zero-masking form with every byte kept is the plain permute; g++ 12
+  // takes the plain form's undefined merge source for an uninitialised
+  // value.
+  NCDRILL_VBMI NCDRILL_INLINE static __m512i Lookup(__m512i table, __m512i bytes) {
+    return _mm512_maskz_permutexvar_epi8(~std::uint64_t{0}, bytes, table);
+  }
+  NCDRILL_VBMI NCDRILL_INLINE std::uint64_t Leads(const Word512& word) const {
+    return _mm512_test_epi8_mask(Lookup(first, word.first),
+                                 _mm512_or_si512(Lookup(second, word.second), nul));
+  }
+  __m512i first, second, nul;
+};
+
+template <bool Exact>
+NCDRILL_VBMI NCDRILL_INLINE void WalkWordsVbmi(const PrefixTables& tables, WordScan& scan) {
+  const ClassesVbmi lookup(tables);
+  const SecondTest512 second(tables);
+  const unsigned char* block = scan.words();
+  const std::size_t size = scan.wordsSize();
+  TSearch& t = scan.t();
+  std::size_t start = 0;
+  for (; start + kWordPositions < size; start += kWordPositions) {
+    const Word512 word = LoadWord512(block + start);
+    if (t.Looking()) SearchT512<Exact>(t, start, word, 0, block);
+    if (!second.Passes(word)) continue;
+    const std::uint64_t leads = lookup.Leads(word);
+    if (leads != 0 && !scan.Fold(start, leads)) return;
+  }
+  const std::size_t from = size - kWordPositions;
+  const auto seen = static_cast<unsigned>(start - from);
+  const Word512 word = LoadLastWord512(block + from);
+  if (t.Looking()) SearchT512<Exact>(t, start, word, seen, block);
+  const std::uint64_t leads = lookup.Leads(word) >> seen;
+  if (leads != 0) scan.Fold(start, leads);
+}
+
+template <bool Exact>
+NCDRILL_VBMI NCDRILL_INLINE bool ScanVbmi(const PrefixTables& tables, BlockMatcher& matcher,
                                           const unsigned char* block, std::size_t size,
                                           BlockFacts& facts) {
-  ScanState scan(matcher, block, size, facts);
-  bool tSeen = false;
-  for (std::size_t start = 0; start < size; start += kWordPositions) {
-    // Loaded for each word, as in ScanAvx512.
-    const TablesVbmi tables{
-        _mm512_load_si512(prefixTables.first128), _mm512_load_si512(prefixTables.first128 + 64),
-        _mm512_load_si512(prefixTables.second128), _mm512_load_si512(prefixTables.second128 + 64)};
-    const Bytes512 bytes = Load512(block, size, start);
-    const WordMasks masks =
-        tSeen ? MasksVbmi<false>(tables, bytes) : MasksVbmi<true>(tables, bytes);
-    tSeen = tSeen || masks.t != 0;
-    if (!scan.Fold(masks, start)) break;
-  }
-  return scan.found();
+  WordScan scan(tables, matcher, block, size, facts);
+  WalkWordsVbmi<Exact>(tables, scan);
+  return scan.Finish();
 }
 
-// The block path of the AVX-512 scan `Scan`.
+// The block paths of the AVX-512 scans.
 template <BlockScanFn Scan>
 NCDRILL_OUT_OF_LINE NCDRILL_AVX512 bool PathAvx512(BlockState& state, const HostCallbacks* host,
                                                    const char* text, std::int32_t length) {
@@ -978,11 +900,10 @@ NCDRILL_OUT_OF_LINE NCDRILL_AVX512 bool PathAvx512(BlockState& state, const Host
   BlockFacts facts;
   const bool found =
       Scan(state.matcher.prefixes(), state.matcher, ScanBytes(block), block.size(), facts);
-  LeaveVectorCode();
+  _mm256_zeroupper();  // as in PathAvx2
   return found && state.Finish(block, facts, host);
 }
 
-// The block path of the AVX-512 VBMI scan `Scan`.
 template <BlockScanFn Scan>
 NCDRILL_OUT_OF_LINE NCDRILL_VBMI bool PathVbmi(BlockState& state, const HostCallbacks* host,
                                                const char* text, std::int32_t length) {
@@ -990,7 +911,7 @@ NCDRILL_OUT_OF_LINE NCDRILL_VBMI bool PathVbmi(BlockState& state, const HostCall
   BlockFacts facts;
   const bool found =
       Scan(state.matcher.prefixes(), state.matcher, ScanBytes(block), block.size(), facts);
-  LeaveVectorCode();
+  _mm256_zeroupper();  // as in PathAvx2
   return found && state.Finish(block, facts, host);
 }
 
@@ -1001,9 +922,9 @@ constexpr std::array<BlockPathFn, sizeof...(Leads)> Avx512Paths(std::index_seque
   return {&QuickPathAvx2<Leads, Path>...};
 }
 constexpr auto kAvx512Paths =
-    Avx512Paths<&PathAvx512<&ScanAvx512>>(std::make_index_sequence<kMaxSse2Leads + 1>());
+    Avx512Paths<&PathAvx512<&ScanAvx512<false>>>(std::make_index_sequence<kMaxSse2Leads + 1>());
 constexpr auto kVbmiPaths =
-    Avx512Paths<&PathVbmi<&ScanVbmi>>(std::make_index_sequence<kMaxSse2Leads + 1>());
+    Avx512Paths<&PathVbmi<&ScanVbmi<false>>>(std::make_index_sequence<kMaxSse2Leads + 1>());
 
 }  // namespace
 #endif
@@ -1038,11 +959,11 @@ BlockScanFn BlockScanFor(VectorUnit unit, const PrefixTables& tables) noexcept {
   switch (unit) {
 #if defined(__x86_64__)
     case VectorUnit::kAvx512Vbmi:
-      return &ScanVbmi;
+      return &ScanVbmi<true>;
     case VectorUnit::kAvx512:
-      return &ScanAvx512;
+      return &ScanAvx512<true>;
     case VectorUnit::kAvx2:
-      return ComparesLeads(tables) ? kAvx2Scans[leadCount] : &ScanAvx2ByNibbles;
+      return ComparesLeads(tables) ? kAvx2Scans[leadCount] : &ScanAvx2<Classes256, true>;
 #endif
 #if defined(__x86_64__) || defined(__i386__)
     case VectorUnit::kSse2:
@@ -1060,13 +981,13 @@ BlockPathFn BlockPathFor(VectorUnit unit, const PrefixTables& tables) noexcept {
 #if defined(__x86_64__)
     case VectorUnit::kAvx512Vbmi:
       return ComparesLeads(tables) ? kVbmiPaths[leadCount]
-                                   : &QuickPathByNibbles<&PathVbmi<&ScanVbmi>>;
+                                   : &QuickPathByNibbles<&PathVbmi<&ScanVbmi<false>>>;
     case VectorUnit::kAvx512:
       return ComparesLeads(tables) ? kAvx512Paths[leadCount]
-                                   : &QuickPathByNibbles<&PathAvx512<&ScanAvx512>>;
+                                   : &QuickPathByNibbles<&PathAvx512<&ScanAvx512<false>>>;
     case VectorUnit::kAvx2:
       return ComparesLeads(tables) ? kAvx2Paths[leadCount]
-                                   : &QuickPathByNibbles<&PathAvx2<&ScanAvx2ByNibbles>>;
+                                   : &QuickPathByNibbles<&PathAvx2<&ScanAvx2<Classes256, false>>>;
 #endif
 #if defined(__x86_64__) || defined(__i386__)
     case VectorUnit::kSse2:

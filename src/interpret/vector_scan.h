@@ -38,22 +38,26 @@ struct BlockFacts {
 // portable word scans), but byte by byte.
 constexpr std::size_t kMaxComparedLeads = 16;
 
+// Second bytes that lie within this many values of each other (digits, or
+// a few letters) keep compares sharp: a byte that starts a name or a code
+// must be followed by one of them, and most words of a comment have none.
+// Past it, most words of a comment that begin with a first byte pass (a
+// name such as "CYCLE81" or "DWELL").
+constexpr std::uint8_t kMaxComparedSecondSpan = 15;
+
 // Positions that may start a name are found by their first two bytes. Each
 // name's prefix puts a bucket bit into tables indexed by its first and by its
 // second byte; a position may start a name when the two lookups share a bit.
-// Units with byte shuffles look the bits up by nibble (AVX2, AVX-512) or by
-// the low seven bits (AVX-512 VBMI); the others find the positions whose byte
-// starts a name or a code and look those up whole.
+// Units with byte shuffles look the bits up by nibble (AVX2's short tests);
+// the others find the positions whose byte starts a name or a code and look
+// those up whole. The scans of long blocks look up classes of bytes (below),
+// which hold the codes and NUL too.
 struct PrefixTables {
   // 16 entries, repeated for each 16-byte lane of a 64-byte vector.
   alignas(64) std::uint8_t low1[64];  // by the first byte's low nibble
   alignas(64) std::uint8_t high1[64];
   alignas(64) std::uint8_t low2[64];  // by the second byte's
   alignas(64) std::uint8_t high2[64];
-  // The same bits by the byte's low seven bits, for 128-entry byte
-  // permutes: entry k holds the bits of bytes k and k + 128.
-  alignas(64) std::uint8_t first128[128];
-  alignas(64) std::uint8_t second128[128];
   // The same bits by the whole byte.
   std::uint8_t firstBits[256];
   std::uint8_t secondBits[256];
@@ -76,6 +80,33 @@ struct PrefixTables {
   // repeated in a row.
   alignas(kRowBytes) std::uint8_t secondLow[kRowBytes];
   alignas(kRowBytes) std::uint8_t secondSpan[kRowBytes];
+
+  // Classes of bytes, for the word walkers of units with byte shuffles: a
+  // position may need a look when the classes of its byte (first) and those
+  // of the byte after it (second), with NUL's added, share a bit. NUL has a
+  // class of its own, which needs no second byte; the codes share one ("G"
+  // and "M", then "2", "5" or "9"); the names fall into kClassBuckets
+  // buckets by their first byte, as in firstBits.
+  static constexpr std::uint8_t kClassNul = 1;
+  static constexpr std::uint8_t kClassCode = 2;
+  static constexpr unsigned kClassFirstBucket = 2;  // the bit of bucket 0
+  static constexpr unsigned kClassBuckets = 6;
+  // By the byte's low six bits, for 64-entry byte permutes: entry k holds
+  // the classes of bytes k, k + 64, k + 128 and k + 192. (A 128-entry
+  // permute would tell "M" from a CR or NUL from "@", but costs twice as
+  // much; such bytes only cost a look.)
+  alignas(64) std::uint8_t classFirst64[64];
+  alignas(64) std::uint8_t classSecond64[64];
+  // By nibbles, 16 entries repeated for each 16-byte lane: a byte's classes
+  // are those of its low nibble and of its high nibble. Exact for NUL and
+  // the codes; for a bucket, every byte whose nibbles its bytes have.
+  alignas(64) std::uint8_t classLow1[64];  // first byte, by its low nibble
+  alignas(64) std::uint8_t classHigh1[64];
+  alignas(64) std::uint8_t classLow2[64];  // second byte
+  alignas(64) std::uint8_t classHigh2[64];
+  // The same by the whole byte, from which the others are made.
+  std::uint8_t classFirst[256];
+  std::uint8_t classSecond[256];
 };
 
 // Positions per word of masks.
@@ -184,6 +215,21 @@ class ScanState {
   // if not, the facts are those of a fresh BlockFacts of the block's size.
   bool found() const noexcept { return found_; }
 
+  // Scans a copy of the block at `block` from now on.
+  void Rebase(const unsigned char* block) noexcept { block_ = block; }
+
+  // For scans that search for the first "T" (at `firstT`) and a "(" before
+  // it on their own and fold no "T"s or "("s: takes them, unless the text
+  // ended before the "T". Returns found().
+  bool FoldT(std::size_t firstT, bool parenBeforeT) noexcept {
+    found_ = found_ || firstT != BlockFacts::kNone || parenBeforeT;
+    if (firstT < facts_.length) {
+      facts_.firstT = firstT;
+      facts_.parenBeforeT = parenBeforeT;
+    }
+    return found_;
+  }
+
  private:
   BlockMatcher& matcher_;
   const unsigned char* block_;
@@ -213,7 +259,7 @@ enum class VectorUnit {
   kSse2 = 1,        // byte compares, 16 bytes at a time (i386: when the processor has it)
   kAvx2 = 2,        // nibble shuffles, 32 bytes at a time
   kAvx512 = 3,      // nibble shuffles, 64 bytes at a time, masked loads
-  kAvx512Vbmi = 4,  // 128-entry byte permutes, 64 bytes at a time, masked loads
+  kAvx512Vbmi = 4,  // 64-entry byte permutes, 64 bytes at a time, masked loads
 };
 
 // Whether this processor, and this build's target, has `unit`.
