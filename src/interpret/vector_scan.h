@@ -29,7 +29,14 @@ struct BlockFacts {
   // request, a "G2", "G52" or a trigger. A comment alone does not, though
   // the scan must flag its "(" and the "T"s in it.
   bool MayAct() const noexcept {
-    return (firstT != kNone && !parenBeforeT) || firstG2 != kNone || hasG52 || trigger != kNone;
+    // One test of all four rather than a branch on each: which a block
+    // holds follows no order a predictor could learn.
+    const auto request =
+        static_cast<unsigned>(firstT != kNone) & static_cast<unsigned>(!parenBeforeT);
+    const auto codeOrTrigger = static_cast<unsigned>(firstG2 != kNone) |
+                               static_cast<unsigned>(hasG52) |
+                               static_cast<unsigned>(trigger != kNone);
+    return (request | codeOrTrigger) != 0;
   }
 };
 
