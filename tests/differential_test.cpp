@@ -517,5 +517,35 @@ TEST(Differential, EveryBlockPathAnswersMidBlocksAsTheModelDoes) {
   }
 }
 
+// Blocks of 65 to 300 characters, mostly a comment, with a few of the
+// things a block path acts on at random places: a path first walks such a
+// block only to see whether it may act (a "T" before any "(", or a word
+// where a name, a code or a NUL may start), then scans on from the word
+// where that walk stopped. Tables whose names have digits for second bytes
+// (which the walks test first) and letters.
+TEST(Differential, EveryBlockPathAnswersLongBlocksAsTheModelDoes) {
+  const std::string marks[] = {"T1",  "T",   "(",  ")",  "M9", "M6",   "G20", "G21",
+                               "G52", "G81", "G8", "TA", "AB", "\xe9", "1",   std::string(1, '\0')};
+  const std::string fillers[] = {"N10 X5.2 Y", "(SPOT DRILL ALL HOLES, CHECK THE CLAMPS) ",
+                                 "SPINDLE ONE TO FOURTEEN "};
+  Random random(65);
+  for (const char* table : {"81 G81\n7 AB\n", "81 G81\n7 TA\n3 Q3\n", "81 G81\n8 G8\n5 C7\n"}) {
+    std::vector<std::string> blocks;
+    for (int n = 0; n < 3000; ++n) {
+      std::string block;
+      const std::size_t length = 65 + random.Below(236);
+      while (block.size() < length) block += random.Pick(fillers);
+      for (std::size_t k = random.Below(4); k > 0; --k) {
+        const std::string& mark = random.Pick(marks);
+        block.replace(random.Below(length), mark.size(), mark);
+      }
+      block.resize(length);
+      blocks.push_back(block);
+    }
+    ExpectEveryPathDoesWhatTheModelDoes(table, blocks);
+    if (::testing::Test::HasFailure()) return;
+  }
+}
+
 }  // namespace
 }  // namespace ncdrill_test

@@ -264,13 +264,14 @@ NCDRILL_INLINE void SearchT16(TSearch& t, std::size_t start, const unsigned char
   }
 }
 
-template <std::size_t Leads, bool Exact>
-NCDRILL_INLINE void WalkWordsPortable(const PrefixTables& tables, WordScan& scan) noexcept {
+template <std::size_t Leads, bool Exact, typename Scan>
+NCDRILL_INLINE void WalkWordsPortable(const PrefixTables& tables, Scan& scan) noexcept {
   const Compares16<Leads> c(tables);
   const unsigned char* block = scan.words();
   const std::size_t size = scan.wordsSize();
   TSearch& t = scan.t();
-  std::size_t start = 0;
+  std::size_t start = scan.firstWord();
+  if (start >= size) return;
   for (; start + kWordPositions < size; start += kWordPositions) {
     const unsigned char* bytes = block + start;
     if (t.Looking()) SearchT16<Exact>(t, start, bytes, 0, block);
@@ -434,14 +435,15 @@ struct WordsLooks {
   std::uint64_t paren[8];
 };
 
-template <std::size_t Leads, bool Exact>
-NCDRILL_INLINE void WalkWordsPortable(const PrefixTables& tables, WordScan& scan) noexcept {
+template <std::size_t Leads, bool Exact, typename Scan>
+NCDRILL_INLINE void WalkWordsPortable(const PrefixTables& tables, Scan& scan) noexcept {
   const WordConstants<Leads> constants(tables);
   const unsigned char* block = scan.words();
   const std::size_t size = scan.wordsSize();
   TSearch& t = scan.t();
   using Looks = WordsLooks<Leads, false>;
-  std::size_t start = 0;
+  std::size_t start = scan.firstWord();
+  if (start >= size) return;
   for (; start + kWordPositions < size; start += kWordPositions) {
     const Looks looks(constants, block + start);
     if (t.Looking()) looks.template SearchT<Exact>(t, start, 0, block);
@@ -528,17 +530,37 @@ NCDRILL_INLINE std::uint64_t MidLooks(const PrefixTables& tables, const unsigned
 
 #endif
 
-// A BlockScanFn; `Exact`: as TSearch says.
-template <std::size_t Leads, bool Exact>
+// The BlockScanFn for Examine: facts exact to the first "T".
+template <std::size_t Leads>
 bool ScanPortable(const PrefixTables& tables, BlockMatcher& matcher, const unsigned char* block,
                   std::size_t size, BlockFacts& facts) noexcept {
   WordScan scan(tables, matcher, block, size, facts);
-  WalkWordsPortable<Leads, Exact>(tables, scan);
+  WalkWordsPortable<Leads, true>(tables, scan);
   return scan.Finish();
 }
 
 template <std::size_t Leads>
-constexpr BlockScanFn kPortableScan = &ScanPortable<Leads, true>;
+constexpr BlockScanFn kPortableScan = &ScanPortable<Leads>;
+
+// The block path of the portable scans, as the vector units' (PathSse2).
+template <std::size_t Leads>
+NCDRILL_OUT_OF_LINE bool PathPortable(BlockState& state, const HostCallbacks* host,
+                                      const char* text, std::int32_t length) {
+  const std::string_view block = HostBlock(text, length);
+  const PrefixTables& tables = state.matcher.prefixes();
+  WordTest test(ScanBytes(block), block.size());
+  const bool tested = block.size() > kWordPositions;
+  if (tested) {
+    WalkWordsPortable<Leads, false>(tables, test);
+    if (!test.MayAct()) return false;
+  }
+  state.matcher.BeginBlock();
+  BlockFacts facts;
+  WordScan scan(tables, state.matcher, ScanBytes(block), block.size(), facts);
+  if (tested) scan.Resume(test);
+  WalkWordsPortable<Leads, false>(tables, scan);
+  return scan.Finish() && state.Finish(block, facts, host);
+}
 
 // As ScanByByte, for a block longer than a word, mostly a comment: there a
 // byte that starts a name needs the byte after it to pass as well, as in
@@ -617,7 +639,7 @@ bool QuickPathPortable(BlockState& state, const HostCallbacks* host, const char*
                                                 reinterpret_cast<const unsigned char*>(text), size);
     return looks != 0 && ShortPath(state, host, text, length, looks);
   }
-  return ScanPath<&ScanPortable<Leads, false>>(state, host, text, length);
+  return PathPortable<Leads>(state, host, text, length);
 }
 
 }  // namespace

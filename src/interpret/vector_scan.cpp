@@ -168,13 +168,14 @@ struct Compares128 {
 
 // Walks the words of `scan` (see WordScan) with the compares of a table
 // whose names and codes start with `Leads` different bytes.
-template <std::size_t Leads, bool Exact>
-NCDRILL_SSE2 NCDRILL_INLINE void WalkWordsSse2(const PrefixTables& tables, WordScan& scan) {
+template <std::size_t Leads, bool Exact, typename Scan>
+NCDRILL_SSE2 NCDRILL_INLINE void WalkWordsSse2(const PrefixTables& tables, Scan& scan) {
   const Compares128<Leads> look(tables);
   const unsigned char* block = scan.words();
   const std::size_t size = scan.wordsSize();
   TSearch& t = scan.t();
-  std::size_t start = 0;
+  std::size_t start = scan.firstWord();
+  if (start >= size) return;
   for (; start + kWordPositions < size; start += kWordPositions) {
     const unsigned char* bytes = block + start;
     if (t.Looking()) look.template SearchT<Exact>(t, start, bytes, 0, block);
@@ -189,26 +190,37 @@ NCDRILL_SSE2 NCDRILL_INLINE void WalkWordsSse2(const PrefixTables& tables, WordS
   if (leads != 0) scan.Fold(start, leads);
 }
 
-// A BlockScanFn; `Exact`: as TSearch says.
-template <std::size_t Leads, bool Exact>
+// The BlockScanFn for Examine: facts exact to the first "T".
+template <std::size_t Leads>
 NCDRILL_SSE2_ENTRY NCDRILL_INLINE bool ScanSse2(const PrefixTables& tables, BlockMatcher& matcher,
                                                 const unsigned char* block, std::size_t size,
                                                 BlockFacts& facts) {
   WordScan scan(tables, matcher, block, size, facts);
-  WalkWordsSse2<Leads, Exact>(tables, scan);
+  WalkWordsSse2<Leads, true>(tables, scan);
   return scan.Finish();
 }
 
-// The block path of the SSE2 scan `Scan`. Each unit has its own copy of
+// The block path of the SSE2 scans: a long block is tested first, and
+// scanned only when it may act (WordTest). Each unit has its own copy of
 // these few lines, with its own target attribute: a template without the
-// attribute could not have the scan inlined into it.
-template <BlockScanFn Scan>
+// attribute could not have the walks inlined into it.
+template <std::size_t Leads>
 NCDRILL_OUT_OF_LINE NCDRILL_SSE2_ENTRY bool PathSse2(BlockState& state, const HostCallbacks* host,
                                                      const char* text, std::int32_t length) {
-  const std::string_view block = state.Begin(text, length);
+  const std::string_view block = HostBlock(text, length);
+  const PrefixTables& tables = state.matcher.prefixes();
+  WordTest test(ScanBytes(block), block.size());
+  const bool tested = block.size() > kWordPositions;
+  if (tested) {
+    WalkWordsSse2<Leads, false>(tables, test);
+    if (!test.MayAct()) return false;
+  }
+  state.matcher.BeginBlock();
   BlockFacts facts;
-  return Scan(state.matcher.prefixes(), state.matcher, ScanBytes(block), block.size(), facts) &&
-         state.Finish(block, facts, host);
+  WordScan scan(tables, state.matcher, ScanBytes(block), block.size(), facts);
+  if (tested) scan.Resume(test);
+  WalkWordsSse2<Leads, false>(tables, scan);
+  return scan.Finish() && state.Finish(block, facts, host);
 }
 
 // Bit k: byte k of `first` is something a scan acts on: "T", "(", NUL or
@@ -306,13 +318,13 @@ NCDRILL_SSE2_ENTRY bool QuickPathSse2(BlockState& state, const HostCallbacks* ho
         state.matcher.prefixes(), reinterpret_cast<const unsigned char*>(text), size);
     return looks != 0 && ShortPath(state, host, text, length, looks);
   }
-  return PathSse2<&ScanSse2<Leads, false>>(state, host, text, length);
+  return PathSse2<Leads>(state, host, text, length);
 }
 
 // One scan per count of lead bytes, picked at load.
 template <std::size_t... Leads>
 constexpr std::array<BlockScanFn, sizeof...(Leads)> Sse2Scans(std::index_sequence<Leads...>) {
-  return {&ScanSse2<Leads, true>...};
+  return {&ScanSse2<Leads>...};
 }
 template <std::size_t... Leads>
 constexpr std::array<BlockPathFn, sizeof...(Leads)> Sse2Paths(std::index_sequence<Leads...>) {
@@ -522,14 +534,15 @@ NCDRILL_AVX2 NCDRILL_INLINE void SearchT256(TSearch& t, std::size_t start,
 }
 
 // Walks the words of `scan` with the lookup `Lookup`.
-template <typename Lookup, bool Exact>
-NCDRILL_AVX2 NCDRILL_INLINE void WalkWordsAvx2(const PrefixTables& tables, WordScan& scan) {
+template <typename Lookup, bool Exact, typename Scan>
+NCDRILL_AVX2 NCDRILL_INLINE void WalkWordsAvx2(const PrefixTables& tables, Scan& scan) {
   const Lookup lookup(tables);
   const SecondTest256 second(tables);
   const unsigned char* block = scan.words();
   const std::size_t size = scan.wordsSize();
   TSearch& t = scan.t();
-  std::size_t start = 0;
+  std::size_t start = scan.firstWord();
+  if (start >= size) return;
   for (; start + kWordPositions < size; start += kWordPositions) {
     const unsigned char* bytes = block + start;
     if (t.Looking()) SearchT256<Exact>(t, start, bytes, 0, block);
@@ -549,27 +562,36 @@ NCDRILL_AVX2 NCDRILL_INLINE void WalkWordsAvx2(const PrefixTables& tables, WordS
   if (leads != 0) scan.Fold(start, leads);
 }
 
-template <typename Lookup, bool Exact>
+template <typename Lookup>
 NCDRILL_AVX2 NCDRILL_INLINE bool ScanAvx2(const PrefixTables& tables, BlockMatcher& matcher,
                                           const unsigned char* block, std::size_t size,
                                           BlockFacts& facts) {
   WordScan scan(tables, matcher, block, size, facts);
-  WalkWordsAvx2<Lookup, Exact>(tables, scan);
+  WalkWordsAvx2<Lookup, true>(tables, scan);
   return scan.Finish();
 }
 
-// The block path of the AVX2 scan `Scan`.
-template <BlockScanFn Scan>
+// The block path of the AVX2 scans, as PathSse2.
+template <typename Lookup>
 NCDRILL_OUT_OF_LINE NCDRILL_AVX2 bool PathAvx2(BlockState& state, const HostCallbacks* host,
                                                const char* text, std::int32_t length) {
-  const std::string_view block = state.Begin(text, length);
+  const std::string_view block = HostBlock(text, length);
+  const PrefixTables& tables = state.matcher.prefixes();
+  WordTest test(ScanBytes(block), block.size());
+  const bool tested = block.size() > kWordPositions;
+  if (tested) {
+    WalkWordsAvx2<Lookup, false>(tables, test);
+    if (!test.MayAct()) return false;
+  }
+  state.matcher.BeginBlock();
   BlockFacts facts;
-  const bool found =
-      Scan(state.matcher.prefixes(), state.matcher, ScanBytes(block), block.size(), facts);
+  WordScan scan(tables, state.matcher, ScanBytes(block), block.size(), facts);
+  if (tested) scan.Resume(test);
+  WalkWordsAvx2<Lookup, false>(tables, scan);
   // The rest of the path and the host's callbacks are SSE code, which runs
   // slower while the upper halves of the vector registers hold anything.
   _mm256_zeroupper();
-  return found && state.Finish(block, facts, host);
+  return scan.Finish() && state.Finish(block, facts, host);
 }
 
 // The positions of the `size` bytes (1 to 32) at `bytes` that hold a "T", a
@@ -641,11 +663,11 @@ NCDRILL_AVX2 bool QuickPathAvx2(BlockState& state, const HostCallbacks* host, co
 
 template <std::size_t... Leads>
 constexpr std::array<BlockScanFn, sizeof...(Leads)> Avx2Scans(std::index_sequence<Leads...>) {
-  return {&ScanAvx2<Compares256<Leads>, true>...};
+  return {&ScanAvx2<Compares256<Leads>>...};
 }
 template <std::size_t... Leads>
 constexpr std::array<BlockPathFn, sizeof...(Leads)> Avx2Paths(std::index_sequence<Leads...>) {
-  return {&QuickPathAvx2<Leads, &PathAvx2<&ScanAvx2<Compares256<Leads>, false>>>...};
+  return {&QuickPathAvx2<Leads, &PathAvx2<Compares256<Leads>>>...};
 }
 constexpr auto kAvx2Scans = Avx2Scans(std::make_index_sequence<kMaxSse2Leads + 1>());
 constexpr auto kAvx2Paths = Avx2Paths(std::make_index_sequence<kMaxSse2Leads + 1>());
@@ -808,14 +830,15 @@ struct Classes512 {
 // Walks the words of `scan` by the lookup `Classes512`. (A walker with the
 // lookup's instructions in it must carry its target: each lookup has its
 // own.)
-template <bool Exact>
-NCDRILL_AVX512 NCDRILL_INLINE void WalkWordsAvx512(const PrefixTables& tables, WordScan& scan) {
+template <bool Exact, typename Scan>
+NCDRILL_AVX512 NCDRILL_INLINE void WalkWordsAvx512(const PrefixTables& tables, Scan& scan) {
   const Classes512 lookup(tables);
   const SecondTest512 second(tables);
   const unsigned char* block = scan.words();
   const std::size_t size = scan.wordsSize();
   TSearch& t = scan.t();
-  std::size_t start = 0;
+  std::size_t start = scan.firstWord();
+  if (start >= size) return;
   for (; start + kWordPositions < size; start += kWordPositions) {
     const Word512 word = LoadWord512(block + start);
     if (t.Looking()) SearchT512<Exact>(t, start, word, 0, block);
@@ -831,12 +854,11 @@ NCDRILL_AVX512 NCDRILL_INLINE void WalkWordsAvx512(const PrefixTables& tables, W
   if (leads != 0) scan.Fold(start, leads);
 }
 
-template <bool Exact>
 NCDRILL_AVX512 NCDRILL_INLINE bool ScanAvx512(const PrefixTables& tables, BlockMatcher& matcher,
                                               const unsigned char* block, std::size_t size,
                                               BlockFacts& facts) {
   WordScan scan(tables, matcher, block, size, facts);
-  WalkWordsAvx512<Exact>(tables, scan);
+  WalkWordsAvx512<true>(tables, scan);
   return scan.Finish();
 }
 
@@ -860,14 +882,15 @@ struct ClassesVbmi {
   __m512i first, second, nul;
 };
 
-template <bool Exact>
-NCDRILL_VBMI NCDRILL_INLINE void WalkWordsVbmi(const PrefixTables& tables, WordScan& scan) {
+template <bool Exact, typename Scan>
+NCDRILL_VBMI NCDRILL_INLINE void WalkWordsVbmi(const PrefixTables& tables, Scan& scan) {
   const ClassesVbmi lookup(tables);
   const SecondTest512 second(tables);
   const unsigned char* block = scan.words();
   const std::size_t size = scan.wordsSize();
   TSearch& t = scan.t();
-  std::size_t start = 0;
+  std::size_t start = scan.firstWord();
+  if (start >= size) return;
   for (; start + kWordPositions < size; start += kWordPositions) {
     const Word512 word = LoadWord512(block + start);
     if (t.Looking()) SearchT512<Exact>(t, start, word, 0, block);
@@ -883,36 +906,51 @@ NCDRILL_VBMI NCDRILL_INLINE void WalkWordsVbmi(const PrefixTables& tables, WordS
   if (leads != 0) scan.Fold(start, leads);
 }
 
-template <bool Exact>
 NCDRILL_VBMI NCDRILL_INLINE bool ScanVbmi(const PrefixTables& tables, BlockMatcher& matcher,
                                           const unsigned char* block, std::size_t size,
                                           BlockFacts& facts) {
   WordScan scan(tables, matcher, block, size, facts);
-  WalkWordsVbmi<Exact>(tables, scan);
+  WalkWordsVbmi<true>(tables, scan);
   return scan.Finish();
 }
 
-// The block paths of the AVX-512 scans.
-template <BlockScanFn Scan>
+// The block paths of the AVX-512 scans, as PathSse2.
 NCDRILL_OUT_OF_LINE NCDRILL_AVX512 bool PathAvx512(BlockState& state, const HostCallbacks* host,
                                                    const char* text, std::int32_t length) {
-  const std::string_view block = state.Begin(text, length);
+  const std::string_view block = HostBlock(text, length);
+  const PrefixTables& tables = state.matcher.prefixes();
+  WordTest test(ScanBytes(block), block.size());
+  const bool tested = block.size() > kWordPositions;
+  if (tested) {
+    WalkWordsAvx512<false>(tables, test);
+    if (!test.MayAct()) return false;
+  }
+  state.matcher.BeginBlock();
   BlockFacts facts;
-  const bool found =
-      Scan(state.matcher.prefixes(), state.matcher, ScanBytes(block), block.size(), facts);
+  WordScan scan(tables, state.matcher, ScanBytes(block), block.size(), facts);
+  if (tested) scan.Resume(test);
+  WalkWordsAvx512<false>(tables, scan);
   _mm256_zeroupper();  // as in PathAvx2
-  return found && state.Finish(block, facts, host);
+  return scan.Finish() && state.Finish(block, facts, host);
 }
 
-template <BlockScanFn Scan>
 NCDRILL_OUT_OF_LINE NCDRILL_VBMI bool PathVbmi(BlockState& state, const HostCallbacks* host,
                                                const char* text, std::int32_t length) {
-  const std::string_view block = state.Begin(text, length);
+  const std::string_view block = HostBlock(text, length);
+  const PrefixTables& tables = state.matcher.prefixes();
+  WordTest test(ScanBytes(block), block.size());
+  const bool tested = block.size() > kWordPositions;
+  if (tested) {
+    WalkWordsVbmi<false>(tables, test);
+    if (!test.MayAct()) return false;
+  }
+  state.matcher.BeginBlock();
   BlockFacts facts;
-  const bool found =
-      Scan(state.matcher.prefixes(), state.matcher, ScanBytes(block), block.size(), facts);
+  WordScan scan(tables, state.matcher, ScanBytes(block), block.size(), facts);
+  if (tested) scan.Resume(test);
+  WalkWordsVbmi<false>(tables, scan);
   _mm256_zeroupper();  // as in PathAvx2
-  return found && state.Finish(block, facts, host);
+  return scan.Finish() && state.Finish(block, facts, host);
 }
 
 // Short blocks go as on AVX2 (QuickPathAvx2; for the tables ComparesLeads
@@ -922,9 +960,8 @@ constexpr std::array<BlockPathFn, sizeof...(Leads)> Avx512Paths(std::index_seque
   return {&QuickPathAvx2<Leads, Path>...};
 }
 constexpr auto kAvx512Paths =
-    Avx512Paths<&PathAvx512<&ScanAvx512<false>>>(std::make_index_sequence<kMaxSse2Leads + 1>());
-constexpr auto kVbmiPaths =
-    Avx512Paths<&PathVbmi<&ScanVbmi<false>>>(std::make_index_sequence<kMaxSse2Leads + 1>());
+    Avx512Paths<&PathAvx512>(std::make_index_sequence<kMaxSse2Leads + 1>());
+constexpr auto kVbmiPaths = Avx512Paths<&PathVbmi>(std::make_index_sequence<kMaxSse2Leads + 1>());
 
 }  // namespace
 #endif
@@ -959,11 +996,11 @@ BlockScanFn BlockScanFor(VectorUnit unit, const PrefixTables& tables) noexcept {
   switch (unit) {
 #if defined(__x86_64__)
     case VectorUnit::kAvx512Vbmi:
-      return &ScanVbmi<true>;
+      return &ScanVbmi;
     case VectorUnit::kAvx512:
-      return &ScanAvx512<true>;
+      return &ScanAvx512;
     case VectorUnit::kAvx2:
-      return ComparesLeads(tables) ? kAvx2Scans[leadCount] : &ScanAvx2<Classes256, true>;
+      return ComparesLeads(tables) ? kAvx2Scans[leadCount] : &ScanAvx2<Classes256>;
 #endif
 #if defined(__x86_64__) || defined(__i386__)
     case VectorUnit::kSse2:
@@ -980,14 +1017,12 @@ BlockPathFn BlockPathFor(VectorUnit unit, const PrefixTables& tables) noexcept {
   switch (unit) {
 #if defined(__x86_64__)
     case VectorUnit::kAvx512Vbmi:
-      return ComparesLeads(tables) ? kVbmiPaths[leadCount]
-                                   : &QuickPathByNibbles<&PathVbmi<&ScanVbmi<false>>>;
+      return ComparesLeads(tables) ? kVbmiPaths[leadCount] : &QuickPathByNibbles<&PathVbmi>;
     case VectorUnit::kAvx512:
-      return ComparesLeads(tables) ? kAvx512Paths[leadCount]
-                                   : &QuickPathByNibbles<&PathAvx512<&ScanAvx512<false>>>;
+      return ComparesLeads(tables) ? kAvx512Paths[leadCount] : &QuickPathByNibbles<&PathAvx512>;
     case VectorUnit::kAvx2:
       return ComparesLeads(tables) ? kAvx2Paths[leadCount]
-                                   : &QuickPathByNibbles<&PathAvx2<&ScanAvx2<Classes256, false>>>;
+                                   : &QuickPathByNibbles<&PathAvx2<Classes256>>;
 #endif
 #if defined(__x86_64__) || defined(__i386__)
     case VectorUnit::kSse2:

@@ -1,11 +1,12 @@
 // The scan of blocks longer than the short tests take, the same for every
-// vector unit: the unit's word finder runs through the block in a tight loop
+// vector unit: the unit's word walker runs through the block in a tight loop
 // of its own, 64 positions at a time, finds the first "T" and whether a "("
 // stands before it on the way, and stops only at words where a name or a
 // code may start or the text ends; those few words are looked at here,
 // position by position, and folded into the block's facts. A long block is
 // mostly a comment or a row of coordinates, where nearly every word holds
-// none.
+// none, and a block path first walks it only to see whether it may act at
+// all (WordTest).
 #ifndef NCDRILL_INTERPRET_WORD_SCAN_H
 #define NCDRILL_INTERPRET_WORD_SCAN_H
 
@@ -60,6 +61,42 @@ struct TSearch {
   }
 };
 
+// A block path's first look at a long block: a walk that only tells
+// whether the block may act at all, and stops at the first word where a
+// name or a code may start or the text ends. A block without such a word,
+// whose first "T" (if any) stands after a "(", does nothing; most long
+// blocks are such comments, and they end here, before any of the path's
+// work. One that may act is scanned on from the word the test stopped at
+// (WordScan::Resume). Walkers take it as they take a WordScan.
+class WordTest {
+ public:
+  WordTest(const unsigned char* block, std::size_t size) noexcept : block_(block), size_(size) {}
+
+  const unsigned char* words() const noexcept { return block_; }
+  std::size_t wordsSize() const noexcept { return size_; }
+  std::size_t firstWord() const noexcept { return 0; }
+  TSearch& t() noexcept { return t_; }
+  const TSearch& t() const noexcept { return t_; }
+  bool Fold(std::size_t start, std::uint64_t leads) noexcept {
+    stop_ = start;
+    leads_ = leads;
+    return false;
+  }
+
+  bool MayAct() const noexcept { return stop_ < size_ || t_.firstT != BlockFacts::kNone; }
+  // The word the walk stopped at (past the block if it went through) and
+  // what the walker found there.
+  std::size_t stop() const noexcept { return stop_; }
+  std::uint64_t leads() const noexcept { return leads_; }
+
+ private:
+  const unsigned char* block_;
+  std::size_t size_;
+  std::size_t stop_ = static_cast<std::size_t>(-1);
+  std::uint64_t leads_ = 0;
+  TSearch t_;
+};
+
 // A scan of a block by a unit's word walker: the walker goes through the
 // words of 64 positions in a tight loop of its own, takes the "T"s and "("s
 // of every word it passes into t() while t() looks, and hands the words in
@@ -84,10 +121,24 @@ class WordScan {
   WordScan(const WordScan&) = delete;
   WordScan& operator=(const WordScan&) = delete;
 
-  // What the walker walks: the block, or its padded copy; 64 bytes or more.
+  // What the walker walks: the block, or its padded copy; 64 bytes or more,
+  // from the word at firstWord().
   const unsigned char* words() const noexcept { return words_; }
   std::size_t wordsSize() const noexcept { return wordsSize_; }
+  std::size_t firstWord() const noexcept { return first_; }
   TSearch& t() noexcept { return t_; }
+
+  // Goes on from where `test`, which walked the block, stopped: the words
+  // before held nothing to fold, the one it stopped at is folded from what
+  // it found there, and its search for the first "T" stands.
+  NCDRILL_INLINE void Resume(const WordTest& test) noexcept {
+    t_ = test.t();
+    if (test.stop() >= size_) {
+      first_ = wordsSize_;
+      return;
+    }
+    first_ = Fold(test.stop(), test.leads()) ? test.stop() + kWordPositions : wordsSize_;
+  }
 
   // Folds the word at `start`, whose positions `leads` may start a name or
   // a code or hold a NUL (bit k for position start + k). Returns false once
@@ -121,6 +172,7 @@ class WordScan {
   const unsigned char* words_;
   std::size_t size_;
   std::size_t wordsSize_;
+  std::size_t first_ = 0;
   ScanState scan_;
   TSearch t_;
   unsigned char padded_[kWordPositions];
