@@ -264,9 +264,9 @@ using BlockPathFn = bool (*)(BlockState& state, const HostCallbacks* host, const
 enum class VectorUnit {
   kPortable = 0,    // plain C++: generic vectors where there are any, else 64-bit words
   kSse2 = 1,        // byte compares, 16 bytes at a time (i386: when the processor has it)
-  kAvx2 = 2,        // nibble shuffles, 32 bytes at a time
-  kAvx512 = 3,      // nibble shuffles, 64 bytes at a time, masked loads
-  kAvx512Vbmi = 4,  // 64-entry byte permutes, 64 bytes at a time, masked loads
+  kAvx2 = 2,        // byte compares or nibble shuffles, 32 bytes at a time
+  kAvx512 = 3,      // long blocks: nibble shuffles, 64 bytes at a time
+  kAvx512Vbmi = 4,  // long blocks: 64-entry byte permutes, 64 bytes at a time
 };
 
 // Whether this processor, and this build's target, has `unit`.
