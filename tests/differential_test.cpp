@@ -490,6 +490,28 @@ TEST(Differential, EveryBlockPathAnswersShortBlocksAsTheModelDoes) {
   }
 }
 
+// `count` blocks of `shortest` to `longest` characters of `fillers`, each
+// with at least `fewest` and at most `fewest` + 3 of `marks` at random
+// places.
+template <std::size_t Fillers, std::size_t Marks>
+std::vector<std::string> BlocksWithMarks(Random& random, int count, std::size_t shortest,
+                                         std::size_t longest, const std::string (&fillers)[Fillers],
+                                         const std::string (&marks)[Marks], std::size_t fewest) {
+  std::vector<std::string> blocks;
+  for (int n = 0; n < count; ++n) {
+    std::string block;
+    const std::size_t length = shortest + random.Below(longest - shortest + 1);
+    while (block.size() < length) block += random.Pick(fillers);
+    for (std::size_t k = fewest + random.Below(4); k > 0; --k) {
+      const std::string& mark = random.Pick(marks);
+      block.replace(random.Below(length), mark.size(), mark);
+    }
+    block.resize(length);
+    blocks.push_back(block);
+  }
+  return blocks;
+}
+
 // Blocks of 33 to 66 characters, with a few of the things a block path acts
 // on at random places: these get a short test of their own, which flags
 // only the "T"s and "("s that decide whether the block makes a tool request.
@@ -497,22 +519,12 @@ TEST(Differential, EveryBlockPathAnswersShortBlocksAsTheModelDoes) {
 TEST(Differential, EveryBlockPathAnswersMidBlocksAsTheModelDoes) {
   const std::string marks[] = {"T1",  "T",  "(",  ")",  "M9", "G20",  "G52",
                                "G81", "TA", "(G", "AB", "Q",  "\xe9", std::string(1, '\0')};
+  const std::string fillers[] = {"N10 X5.2 Y"};
   Random random(33);
   for (const char* table : {"81 G81\n7 AB\n3 Q\n", "81 G81\n7 TA\n", "81 G81\n7 (G\n4 T\n",
                             "81 G81\n7 A1\n3 Q3\n5 C7\n6 D8\n9 E9\n"}) {
-    std::vector<std::string> blocks;
-    for (int n = 0; n < 4000; ++n) {
-      std::string block;
-      const std::size_t length = 33 + random.Below(34);
-      while (block.size() < length) block += "N10 X5.2 Y";
-      for (std::size_t k = 1 + random.Below(4); k > 0; --k) {
-        const std::string& mark = random.Pick(marks);
-        block.replace(random.Below(length), mark.size(), mark);
-      }
-      block.resize(length);
-      blocks.push_back(block);
-    }
-    ExpectEveryPathDoesWhatTheModelDoes(table, blocks);
+    ExpectEveryPathDoesWhatTheModelDoes(table,
+                                        BlocksWithMarks(random, 4000, 33, 66, fillers, marks, 1));
     if (::testing::Test::HasFailure()) return;
   }
 }
@@ -530,19 +542,8 @@ TEST(Differential, EveryBlockPathAnswersLongBlocksAsTheModelDoes) {
                                  "SPINDLE ONE TO FOURTEEN "};
   Random random(65);
   for (const char* table : {"81 G81\n7 AB\n", "81 G81\n7 TA\n3 Q3\n", "81 G81\n8 G8\n5 C7\n"}) {
-    std::vector<std::string> blocks;
-    for (int n = 0; n < 3000; ++n) {
-      std::string block;
-      const std::size_t length = 65 + random.Below(236);
-      while (block.size() < length) block += random.Pick(fillers);
-      for (std::size_t k = random.Below(4); k > 0; --k) {
-        const std::string& mark = random.Pick(marks);
-        block.replace(random.Below(length), mark.size(), mark);
-      }
-      block.resize(length);
-      blocks.push_back(block);
-    }
-    ExpectEveryPathDoesWhatTheModelDoes(table, blocks);
+    ExpectEveryPathDoesWhatTheModelDoes(table,
+                                        BlocksWithMarks(random, 3000, 65, 300, fillers, marks, 0));
     if (::testing::Test::HasFailure()) return;
   }
 }
