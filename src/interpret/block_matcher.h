@@ -89,7 +89,7 @@ class BlockMatcher {
   void AddNamePrefix(unsigned char first, int second);  // second < 0: any byte
   // The tables and lists derived from the byte-indexed bits, with the codes.
   void FillByteTables() noexcept;
-  // The word finders' classes of bytes, from the names' and the codes'.
+  // The word walkers' classes of bytes, from the names' and the codes'.
   void FillClassTables() noexcept;
   // After 2^32 blocks the marks could look current again: starts afresh.
   void RestartEpochs() noexcept;

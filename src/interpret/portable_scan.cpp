@@ -177,7 +177,7 @@ struct ChunkLooks {
   ChunkMarks<1> paren;
 };
 
-// The portable word finder, in vectors: the SSE2 finder's compares, the
+// The portable word walker, in vectors: the SSE2 walker's compares, the
 // range of second bytes moved to start at -128 for one signed compare.
 template <std::size_t Leads>
 struct Compares16 {
@@ -187,7 +187,7 @@ struct Compares16 {
         tight(tables.secondSpan[0] <= kMaxComparedSecondSpan) {
     for (std::size_t k = 0; k < Leads; ++k) leads[k] = LoadBytes16(tables.leads[k]);
   }
-  // The SSE2 finder's first test of a word (see Compares128 there): whether
+  // The SSE2 walker's first test of a word (see Compares128 there): whether
   // a byte of the word at `bytes` follows a byte in the range of second
   // bytes, or is NUL; only where that range is tight.
   NCDRILL_INLINE bool Passes(const unsigned char* bytes) const noexcept {
@@ -376,7 +376,7 @@ NCDRILL_INLINE std::uint64_t MidLooks(const PrefixTables& tables, const unsigned
 
 #else
 
-// The portable word finder in 64-bit words: BytesToLookAt for names,
+// The portable word walker in 64-bit words: BytesToLookAt for names,
 // codes and NUL, and exact compares for "T" and "(".
 
 // The high bit of each byte of `word` that is 0, and of no other.

@@ -70,7 +70,7 @@ NCDRILL_SSE2 NCDRILL_INLINE __m128i LookVector128(__m128i first, __m128i second,
 // --- Word walkers (WordScan): the tight loops of a scan, one word of 64 positions
 // at a time ---
 
-// The SSE2 finder's look at a word: each byte compared with the `Leads`
+// The SSE2 walker's look at a word: each byte compared with the `Leads`
 // first bytes of names and codes, and the byte after it with the range of
 // their second bytes, moved to start at -128 so that one signed compare
 // tests it. A word is read from memory 16 bytes at a time, the byte after
@@ -426,7 +426,7 @@ NCDRILL_AVX2 NCDRILL_INLINE __m256i NextBytes256(__m256i v) {
   return _mm256_alignr_epi8(_mm256_permute2x128_si256(v, v, 0x81), v, 1);
 }
 
-// The AVX2 word finders. Each lookup gives, for 32 bytes `first` and the
+// The AVX2 word walkers. Each lookup gives, for 32 bytes `first` and the
 // bytes after them `second`, a nonzero byte where a position may start a
 // name or a code or holds a NUL.
 
@@ -804,7 +804,7 @@ NCDRILL_AVX512 NCDRILL_INLINE void SearchT512(TSearch& t, std::size_t start, con
   }
 }
 
-// The classes by nibble shuffles. Each lookup has its own finder: a
+// The classes by nibble shuffles. Each lookup has its own walker: a
 // function with the lookup's instructions in it must carry its target.
 struct Classes512 {
   NCDRILL_AVX512 NCDRILL_INLINE explicit Classes512(const PrefixTables& tables)
