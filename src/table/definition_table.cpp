@@ -203,6 +203,10 @@ void DefinitionTable::Adopt(std::vector<TableEntry> entries) {
   for (std::size_t i = 0; i < entries.size(); ++i) {
     recordsByRank[fill[rankOfRecord[i]]++] = static_cast<std::uint32_t>(i);
   }
+  std::vector<std::uint32_t> onlyRecordOfRank(rankFirst.size() - 1, kNotOneRecord);
+  for (std::size_t k = 0; k + 1 < rankFirst.size(); ++k) {
+    if (rankFirst[k + 1] - rankFirst[k] == 1) onlyRecordOfRank[k] = recordsByRank[rankFirst[k]];
+  }
   // Room for the ranks of the Selections a drill block usually hands over.
   constexpr std::size_t kMarkedRoom = 256;
   std::vector<std::uint32_t> markedRanks(kMarkedRoom + 1, 0);
@@ -212,6 +216,7 @@ void DefinitionTable::Adopt(std::vector<TableEntry> entries) {
   index_ = std::move(index);
   rankFirst_ = std::move(rankFirst);
   recordsByRank_ = std::move(recordsByRank);
+  onlyRecordOfRank_ = std::move(onlyRecordOfRank);
   markedRanks_ = std::move(markedRanks);
   markedCount_ = 0;
   markedOverflow_ = false;

@@ -213,6 +213,11 @@ class DefinitionTable {
   ChainRecord terminalRecord_{0, 0.0f, nullptr};
   NumberIndex index_;
   void SetValueOfRank(std::size_t rank, float value) noexcept {
+    const std::uint32_t only = onlyRecordOfRank_[rank];
+    if (only != kNotOneRecord) {
+      records_[only].value = value;
+      return;
+    }
     for (std::uint32_t i = rankFirst_[rank]; i < rankFirst_[rank + 1]; ++i) {
       records_[recordsByRank_[i]].value = value;
     }
@@ -222,6 +227,11 @@ class DefinitionTable {
   // One rank more than the table has, with no records, stands for "none".
   std::vector<std::uint32_t> rankFirst_;
   std::vector<std::uint32_t> recordsByRank_;
+  // The record of each rank that has exactly one, the common case, else
+  // kNotOneRecord: a drill block marks a record per Selection, and most
+  // tables number each line differently.
+  static constexpr std::uint32_t kNotOneRecord = static_cast<std::uint32_t>(-1);
+  std::vector<std::uint32_t> onlyRecordOfRank_;
   // The ranks marked at the latest drill block, repeats included: the first
   // markedCount_ (the last entry is spare), unless they overflowed.
   std::vector<std::uint32_t> markedRanks_;
