@@ -529,21 +529,25 @@ TEST(Differential, EveryBlockPathAnswersMidBlocksAsTheModelDoes) {
   }
 }
 
-// Blocks of 65 to 300 characters, mostly a comment, with a few of the
-// things a block path acts on at random places: a path first walks such a
-// block only to see whether it may act (a "T" before any "(", or a word
-// where a name, a code or a NUL may start), then scans on from the word
-// where that walk stopped. Tables whose names have digits for second bytes
-// (which the walks test first) and letters.
+// Blocks of 65 to 300 characters, mostly a comment or a row of
+// coordinates, with a few of the things a block path acts on at random
+// places: a path first walks such a block only to see whether anything
+// after its first 64 characters counts (a name, a code or a NUL, or a "T"
+// before any "(" when none stands in the first 64), and answers it from
+// those 64 when nothing does. Tables whose names have digits for second
+// bytes (which the walks test first) and letters.
 TEST(Differential, EveryBlockPathAnswersLongBlocksAsTheModelDoes) {
   const std::string marks[] = {"T1",  "T",   "(",  ")",  "M9", "M6",   "G20", "G21",
                                "G52", "G81", "G8", "TA", "AB", "\xe9", "1",   std::string(1, '\0')};
-  const std::string fillers[] = {"N10 X5.2 Y", "(SPOT DRILL ALL HOLES, CHECK THE CLAMPS) ",
-                                 "SPINDLE ONE TO FOURTEEN "};
+  const std::string comments[] = {"N10 X5.2 Y", "(SPOT DRILL ALL HOLES, CHECK THE CLAMPS) ",
+                                  "SPINDLE ONE TO FOURTEEN "};
+  const std::string coordinates[] = {"N10 X5.2 Y", "X12.5 "};
   Random random(65);
   for (const char* table : {"81 G81\n7 AB\n", "81 G81\n7 TA\n3 Q3\n", "81 G81\n8 G8\n5 C7\n"}) {
     ExpectEveryPathDoesWhatTheModelDoes(table,
-                                        BlocksWithMarks(random, 3000, 65, 300, fillers, marks, 0));
+                                        BlocksWithMarks(random, 3000, 65, 300, comments, marks, 0));
+    ExpectEveryPathDoesWhatTheModelDoes(
+        table, BlocksWithMarks(random, 2000, 65, 200, coordinates, marks, 0));
     if (::testing::Test::HasFailure()) return;
   }
 }

@@ -17,6 +17,37 @@ namespace ncdrill {
 #if defined(__x86_64__) || defined(__i386__)
 namespace {
 
+// What the first walk of a block of more than 64 characters found
+// (LongWalkSse2, LongWalk256). Most long blocks are a few words and a
+// comment: nothing after the first 64 characters (the head) counts, and
+// they go on as short blocks do, from the positions of the head a short
+// test would have found, without a scan.
+enum class LongBlock {
+  kIdle,   // nothing it acts on: it does nothing
+  kHead,   // what it acts on is all in the head, at `headLooks`
+  kWhole,  // something after the head: the block path scans it all
+};
+struct LongWalk {
+  LongBlock verdict;
+  std::uint64_t headLooks;
+};
+
+// Where a block goes after that walk: nowhere, to ShortPath, or to the
+// block path `whole`.
+NCDRILL_INLINE bool AfterLongWalk(const LongWalk& walk, BlockState& state,
+                                  const HostCallbacks* host, const char* text, std::int32_t length,
+                                  BlockPathFn whole) {
+  switch (walk.verdict) {
+    case LongBlock::kIdle:
+      return false;
+    case LongBlock::kHead:
+      return ShortPath(state, host, text, length, walk.headLooks);
+    case LongBlock::kWhole:
+      break;
+  }
+  return whole(state, host, text, length);
+}
+
 // --- SSE2: no byte shuffles, so each byte is compared with every byte a
 // name or code starts with, 16 at a time ---
 
@@ -304,6 +335,66 @@ NCDRILL_SSE2 NCDRILL_INLINE std::uint64_t MidLooksSse2(const PrefixTables& table
   return leads | TAndParenLooks(t, paren, leads);
 }
 
+// The positions of the first 64 bytes at `bytes`, in a block of more than
+// 64, that hold something a scan acts on, as MidLooksSse2 finds them, with
+// the byte after the 64th as it stands.
+template <std::size_t Leads>
+NCDRILL_SSE2 NCDRILL_INLINE std::uint64_t HeadLooksSse2(const PrefixTables& tables,
+                                                        const unsigned char* bytes) {
+  std::uint64_t leads = 0;
+  std::uint64_t t = 0;
+  std::uint64_t paren = 0;
+  for (std::size_t k = 0; k < 4; ++k) {
+    const unsigned char* part = bytes + kSse2Bytes * k;
+    const Marks16 marks = Marks16Sse2<Leads>(tables, Load128(part), Load128(part + 1));
+    leads |= Bits128(marks.leads) << (kSse2Bytes * k);
+    t |= Bits128(marks.t) << (kSse2Bytes * k);
+    paren |= Bits128(marks.paren) << (kSse2Bytes * k);
+  }
+  return leads | TAndParenLooks(t, paren, leads);
+}
+
+// Walks a block of more than 64 characters once, 64 at a time, to see
+// whether its first 64 (the head) hold all it acts on: whether anything
+// after them may start a name or a code or is NUL, and, when the head holds
+// no "T" or "(", whether a "T" comes before the first "(" after it.
+template <std::size_t Leads>
+NCDRILL_SSE2 NCDRILL_INLINE LongWalk LongWalkSse2(const PrefixTables& tables,
+                                                  const unsigned char* bytes, std::size_t size) {
+  const Compares128<Leads> look(tables);
+  const std::uint64_t t = look.EqualBits(bytes, 'T', 'T');
+  const std::uint64_t paren = look.EqualBits(bytes, '(', '(');
+  const std::uint64_t leads = look.template LeadBits<false>(bytes);
+  const std::uint64_t headLooks = leads | TAndParenLooks(t, paren, leads);
+  bool settled = (t | paren) != 0;
+  std::size_t start = kWordPositions;
+  for (; start + kWordPositions < size; start += kWordPositions) {
+    const unsigned char* word = bytes + start;
+    if (!settled) {
+      const std::uint64_t either = look.EqualBits(word, 'T', '(');
+      if (either != 0) {
+        if (word[CountTrailingZeros(either)] == 'T') return LongWalk{LongBlock::kWhole, 0};
+        settled = true;
+      }
+    }
+    if (look.AnyLead(word)) return LongWalk{LongBlock::kWhole, 0};
+  }
+  // The last word, from the text's last 64 bytes. Its positions before
+  // `start` were looked at already, with the same result; those of the
+  // head are the head's.
+  const std::size_t from = size - kWordPositions;
+  const unsigned char* word = bytes + from;
+  if (!settled) {
+    const std::uint64_t either = look.EqualBits(word, 'T', '(');
+    if (either != 0 && word[CountTrailingZeros(either)] == 'T') {
+      return LongWalk{LongBlock::kWhole, 0};
+    }
+  }
+  const auto headPart = static_cast<unsigned>(std::max<std::size_t>(from, kWordPositions) - from);
+  if ((look.template LeadBits<true>(word) >> headPart) != 0) return LongWalk{LongBlock::kWhole, 0};
+  return LongWalk{headLooks != 0 ? LongBlock::kHead : LongBlock::kIdle, headLooks};
+}
+
 template <std::size_t Leads>
 NCDRILL_SSE2_ENTRY bool QuickPathSse2(BlockState& state, const HostCallbacks* host,
                                       const char* text, std::int32_t length) {
@@ -317,6 +408,11 @@ NCDRILL_SSE2_ENTRY bool QuickPathSse2(BlockState& state, const HostCallbacks* ho
     const std::uint64_t looks = MidLooksSse2<Leads>(
         state.matcher.prefixes(), reinterpret_cast<const unsigned char*>(text), size);
     return looks != 0 && ShortPath(state, host, text, length, looks);
+  }
+  if (text != nullptr && length > static_cast<std::int32_t>(kWordPositions)) {
+    return AfterLongWalk(LongWalkSse2<Leads>(state.matcher.prefixes(),
+                                             reinterpret_cast<const unsigned char*>(text), size),
+                         state, host, text, length, &PathSse2<Leads>);
   }
   return PathSse2<Leads>(state, host, text, length);
 }
@@ -481,6 +577,17 @@ struct SecondTest256 {
       : bias(_mm256_set1_epi8(static_cast<char>(0x80 - tables.secondLow[0]))),
         last(_mm256_set1_epi8(static_cast<char>(0x80 + tables.secondSpan[0]))),
         tight(tables.secondSpan[0] <= kMaxComparedSecondSpan) {}
+  // Whether the word of `low` and `high`, whose bytes are followed by
+  // those of `lowSecond` and `highSecond`, may hold something.
+  NCDRILL_AVX2 NCDRILL_INLINE bool Passes(__m256i low, __m256i high, __m256i lowSecond,
+                                          __m256i highSecond) const {
+    if (!tight) return true;
+    const __m256i outOfRange =
+        _mm256_and_si256(_mm256_cmpgt_epi8(_mm256_add_epi8(lowSecond, bias), last),
+                         _mm256_cmpgt_epi8(_mm256_add_epi8(highSecond, bias), last));
+    const __m256i nul = _mm256_cmpeq_epi8(_mm256_min_epu8(low, high), _mm256_setzero_si256());
+    return _mm256_testc_si256(_mm256_andnot_si256(nul, outOfRange), _mm256_set1_epi8(-1)) == 0;
+  }
   // Whether the word at `bytes` (which has a byte after it) may hold
   // something.
   NCDRILL_AVX2 NCDRILL_INLINE bool Passes(const unsigned char* bytes) const {
@@ -639,12 +746,88 @@ struct ComparedLeads {
   }
 };
 
+// A long block whose characters after the first 64 hold nothing a scan
+// acts on (most long blocks: a few words, then a comment) is answered as a
+// short block from its first 64 (its head), once LongWalk256 has walked it:
+// HeadLooks256 finds what the head holds as MidLooks256 does, but with the
+// byte after the 64th as it stands.
+template <std::size_t Leads>
+NCDRILL_AVX2 NCDRILL_INLINE std::uint64_t HeadLooks256(const PrefixTables& tables,
+                                                       const unsigned char* bytes) {
+  const __m256i low = LoadBytes256(bytes);
+  const __m256i high = LoadBytes256(bytes + 32);
+  const std::uint64_t leads =
+      std::uint64_t{BytesToLookAt256<Leads>(low, LoadBytes256(bytes + 1), tables)} |
+      std::uint64_t{BytesToLookAt256<Leads>(high, LoadBytes256(bytes + 33), tables)} << 32;
+  const std::uint64_t t = Bits256(Equal256(low, 'T')) | Bits256(Equal256(high, 'T')) << 32;
+  const std::uint64_t paren = Bits256(Equal256(low, '(')) | Bits256(Equal256(high, '(')) << 32;
+  return leads | TAndParenLooks(t, paren, leads);
+}
+
+// The test of a long block's words: a second byte in range or a NUL, as
+// the walkers test them first, then the lookup. The `Last` word is the
+// text's last 64 bytes, the byte after the last counting as 0.
+template <bool Last, typename Lookup>
+NCDRILL_AVX2 NCDRILL_INLINE bool AnyLead256(const Lookup& lookup, const SecondTest256& second,
+                                            const unsigned char* bytes) {
+  const __m256i low = LoadBytes256(bytes);
+  const __m256i high = LoadBytes256(bytes + 32);
+  const __m256i lowSecond = LoadBytes256(bytes + 1);
+  const __m256i highSecond = Last ? NextBytes256(high) : LoadBytes256(bytes + 33);
+  if (!second.Passes(low, high, lowSecond, highSecond)) return false;
+  const __m256i any =
+      _mm256_or_si256(lookup.LeadFlags(low, lowSecond), lookup.LeadFlags(high, highSecond));
+  return !_mm256_testz_si256(any, any);
+}
+
+// Walks a block of more than 64 characters once, 64 at a time, as
+// LongWalkSse2 does.
+template <std::size_t Leads>
+NCDRILL_AVX2 NCDRILL_INLINE LongWalk LongWalk256(const PrefixTables& tables,
+                                                 const unsigned char* bytes, std::size_t size) {
+  const Compares256<Leads> lookup(tables);
+  const SecondTest256 second(tables);
+  const std::uint64_t headLooks = HeadLooks256<Leads>(tables, bytes);
+  bool settled = EqualBits256(bytes, 'T', '(') != 0;
+  std::size_t start = kWordPositions;
+  for (; start + kWordPositions < size; start += kWordPositions) {
+    const unsigned char* word = bytes + start;
+    if (!settled) {
+      const std::uint64_t either = EqualBits256(word, 'T', '(');
+      if (either != 0) {
+        if (word[CountTrailingZeros(either)] == 'T') return LongWalk{LongBlock::kWhole, 0};
+        settled = true;
+      }
+    }
+    if (AnyLead256<false>(lookup, second, word)) return LongWalk{LongBlock::kWhole, 0};
+  }
+  // The last word, from the text's last 64 bytes. Its positions before
+  // `start` were looked at already, with the same result; those of the
+  // head are the head's.
+  const std::size_t from = size - kWordPositions;
+  const unsigned char* word = bytes + from;
+  if (!settled) {
+    const std::uint64_t either = EqualBits256(word, 'T', '(');
+    if (either != 0 && word[CountTrailingZeros(either)] == 'T') {
+      return LongWalk{LongBlock::kWhole, 0};
+    }
+  }
+  if (AnyLead256<true>(lookup, second, word)) {
+    const auto headPart = static_cast<unsigned>(std::max<std::size_t>(from, kWordPositions) - from);
+    if ((LeadBits256<true>(lookup, word) >> headPart) != 0) return LongWalk{LongBlock::kWhole, 0};
+  }
+  return LongWalk{headLooks != 0 ? LongBlock::kHead : LongBlock::kIdle, headLooks};
+}
+
 // A block of up to 64 characters goes from the short test to ShortPath;
-// longer blocks, to the block path `Path`. The AVX-512 units take short
-// blocks this way too: the same test built for AVX-512 (its masked loads
-// and mask registers) made typical blocks slower, and so did their own
-// one-load scans of a short block.
-template <std::size_t Leads, BlockPathFn Path>
+// longer blocks, with `WalkLong` (the AVX2 unit), through LongWalk256 to
+// what it found, else to `Path`: the AVX-512 units' own first walks (they
+// must carry their own target, out of line; inline, the AVX2 walk saves
+// about a nanosecond a block). The AVX-512 units take short blocks this way
+// too: the same test built for AVX-512 (its masked loads and mask
+// registers) made typical blocks slower, and so did their own one-load
+// scans of a short block.
+template <std::size_t Leads, BlockPathFn Path, bool WalkLong>
 NCDRILL_AVX2 bool QuickPathAvx2(BlockState& state, const HostCallbacks* host, const char* text,
                                 std::int32_t length) {
   const auto size = static_cast<std::uint32_t>(length);
@@ -658,6 +841,11 @@ NCDRILL_AVX2 bool QuickPathAvx2(BlockState& state, const HostCallbacks* host, co
                                             ComparedLeads<Leads>{state.matcher.prefixes()});
     return looks != 0 && ShortPath(state, host, text, length, looks);
   }
+  if (WalkLong && text != nullptr && length > static_cast<std::int32_t>(kWordPositions)) {
+    return AfterLongWalk(LongWalk256<Leads>(state.matcher.prefixes(),
+                                            reinterpret_cast<const unsigned char*>(text), size),
+                         state, host, text, length, Path);
+  }
   return Path(state, host, text, length);
 }
 
@@ -667,7 +855,7 @@ constexpr std::array<BlockScanFn, sizeof...(Leads)> Avx2Scans(std::index_sequenc
 }
 template <std::size_t... Leads>
 constexpr std::array<BlockPathFn, sizeof...(Leads)> Avx2Paths(std::index_sequence<Leads...>) {
-  return {&QuickPathAvx2<Leads, &PathAvx2<Compares256<Leads>>>...};
+  return {&QuickPathAvx2<Leads, &PathAvx2<Compares256<Leads>>, true>...};
 }
 constexpr auto kAvx2Scans = Avx2Scans(std::make_index_sequence<kMaxSse2Leads + 1>());
 constexpr auto kAvx2Paths = Avx2Paths(std::make_index_sequence<kMaxSse2Leads + 1>());
@@ -953,15 +1141,117 @@ NCDRILL_OUT_OF_LINE NCDRILL_VBMI bool PathVbmi(BlockState& state, const HostCall
   return scan.Finish() && state.Finish(block, facts, host);
 }
 
+// Walks a block of more than 64 characters once, as LongWalkSse2 does, by
+// the classes of bytes. (The AVX-512 BW unit's and the VBMI unit's are the
+// same but for their lookups, and each must carry its own target.)
+NCDRILL_AVX512 NCDRILL_INLINE LongWalk LongWalkAvx512(const PrefixTables& tables,
+                                                      const unsigned char* bytes,
+                                                      std::size_t size) {
+  const Classes512 lookup(tables);
+  const SecondTest512 second(tables);
+  const Word512 head = LoadWord512(bytes);
+  const std::uint64_t t = Equal512(head, 'T');
+  const std::uint64_t paren = Equal512(head, '(');
+  const std::uint64_t leads = lookup.Leads(head);
+  const std::uint64_t headLooks = leads | TAndParenLooks(t, paren, leads);
+  bool settled = (t | paren) != 0;
+  std::size_t start = kWordPositions;
+  for (; start + kWordPositions < size; start += kWordPositions) {
+    const Word512 word = LoadWord512(bytes + start);
+    if (!settled) {
+      const std::uint64_t either = Equal512(word, 'T') | Equal512(word, '(');
+      if (either != 0) {
+        if (bytes[start + CountTrailingZeros(either)] == 'T') {
+          return LongWalk{LongBlock::kWhole, 0};
+        }
+        settled = true;
+      }
+    }
+    if (second.Passes(word) && lookup.Leads(word) != 0) return LongWalk{LongBlock::kWhole, 0};
+  }
+  // The last word, as in LongWalkSse2.
+  const std::size_t from = size - kWordPositions;
+  const Word512 word = LoadLastWord512(bytes + from);
+  if (!settled) {
+    const std::uint64_t either = Equal512(word, 'T') | Equal512(word, '(');
+    if (either != 0 && bytes[from + CountTrailingZeros(either)] == 'T') {
+      return LongWalk{LongBlock::kWhole, 0};
+    }
+  }
+  const auto headPart = static_cast<unsigned>(std::max<std::size_t>(from, kWordPositions) - from);
+  if ((lookup.Leads(word) >> headPart) != 0) return LongWalk{LongBlock::kWhole, 0};
+  return LongWalk{headLooks != 0 ? LongBlock::kHead : LongBlock::kIdle, headLooks};
+}
+
+// What the AVX-512 BW unit's short tests hand longer blocks to: its own
+// first walk, then PathAvx512.
+NCDRILL_OUT_OF_LINE NCDRILL_AVX512 bool LongPathAvx512(BlockState& state, const HostCallbacks* host,
+                                                       const char* text, std::int32_t length) {
+  const std::string_view block = HostBlock(text, length);
+  if (block.size() <= kWordPositions) return PathAvx512(state, host, text, length);
+  return AfterLongWalk(LongWalkAvx512(state.matcher.prefixes(), ScanBytes(block), block.size()),
+                       state, host, text, length, &PathAvx512);
+}
+
+// The same by the VBMI unit's lookup.
+NCDRILL_VBMI NCDRILL_INLINE LongWalk LongWalkVbmi(const PrefixTables& tables,
+                                                  const unsigned char* bytes, std::size_t size) {
+  const ClassesVbmi lookup(tables);
+  const SecondTest512 second(tables);
+  const Word512 head = LoadWord512(bytes);
+  const std::uint64_t t = Equal512(head, 'T');
+  const std::uint64_t paren = Equal512(head, '(');
+  const std::uint64_t leads = lookup.Leads(head);
+  const std::uint64_t headLooks = leads | TAndParenLooks(t, paren, leads);
+  bool settled = (t | paren) != 0;
+  std::size_t start = kWordPositions;
+  for (; start + kWordPositions < size; start += kWordPositions) {
+    const Word512 word = LoadWord512(bytes + start);
+    if (!settled) {
+      const std::uint64_t either = Equal512(word, 'T') | Equal512(word, '(');
+      if (either != 0) {
+        if (bytes[start + CountTrailingZeros(either)] == 'T') {
+          return LongWalk{LongBlock::kWhole, 0};
+        }
+        settled = true;
+      }
+    }
+    if (second.Passes(word) && lookup.Leads(word) != 0) return LongWalk{LongBlock::kWhole, 0};
+  }
+  // The last word, as in LongWalkSse2.
+  const std::size_t from = size - kWordPositions;
+  const Word512 word = LoadLastWord512(bytes + from);
+  if (!settled) {
+    const std::uint64_t either = Equal512(word, 'T') | Equal512(word, '(');
+    if (either != 0 && bytes[from + CountTrailingZeros(either)] == 'T') {
+      return LongWalk{LongBlock::kWhole, 0};
+    }
+  }
+  const auto headPart = static_cast<unsigned>(std::max<std::size_t>(from, kWordPositions) - from);
+  if ((lookup.Leads(word) >> headPart) != 0) return LongWalk{LongBlock::kWhole, 0};
+  return LongWalk{headLooks != 0 ? LongBlock::kHead : LongBlock::kIdle, headLooks};
+}
+
+// What the VBMI unit's short tests hand longer blocks to: its own first
+// walk, then PathVbmi.
+NCDRILL_OUT_OF_LINE NCDRILL_VBMI bool LongPathVbmi(BlockState& state, const HostCallbacks* host,
+                                                   const char* text, std::int32_t length) {
+  const std::string_view block = HostBlock(text, length);
+  if (block.size() <= kWordPositions) return PathVbmi(state, host, text, length);
+  return AfterLongWalk(LongWalkVbmi(state.matcher.prefixes(), ScanBytes(block), block.size()),
+                       state, host, text, length, &PathVbmi);
+}
+
 // Short blocks go as on AVX2 (QuickPathAvx2; for the tables ComparesLeads
 // turns down, QuickPathByNibbles).
 template <BlockPathFn Path, std::size_t... Leads>
 constexpr std::array<BlockPathFn, sizeof...(Leads)> Avx512Paths(std::index_sequence<Leads...>) {
-  return {&QuickPathAvx2<Leads, Path>...};
+  return {&QuickPathAvx2<Leads, Path, false>...};
 }
 constexpr auto kAvx512Paths =
-    Avx512Paths<&PathAvx512>(std::make_index_sequence<kMaxSse2Leads + 1>());
-constexpr auto kVbmiPaths = Avx512Paths<&PathVbmi>(std::make_index_sequence<kMaxSse2Leads + 1>());
+    Avx512Paths<&LongPathAvx512>(std::make_index_sequence<kMaxSse2Leads + 1>());
+constexpr auto kVbmiPaths =
+    Avx512Paths<&LongPathVbmi>(std::make_index_sequence<kMaxSse2Leads + 1>());
 
 }  // namespace
 #endif
@@ -1017,9 +1307,9 @@ BlockPathFn BlockPathFor(VectorUnit unit, const PrefixTables& tables) noexcept {
   switch (unit) {
 #if defined(__x86_64__)
     case VectorUnit::kAvx512Vbmi:
-      return ComparesLeads(tables) ? kVbmiPaths[leadCount] : &QuickPathByNibbles<&PathVbmi>;
+      return ComparesLeads(tables) ? kVbmiPaths[leadCount] : &QuickPathByNibbles<&LongPathVbmi>;
     case VectorUnit::kAvx512:
-      return ComparesLeads(tables) ? kAvx512Paths[leadCount] : &QuickPathByNibbles<&PathAvx512>;
+      return ComparesLeads(tables) ? kAvx512Paths[leadCount] : &QuickPathByNibbles<&LongPathAvx512>;
     case VectorUnit::kAvx2:
       return ComparesLeads(tables) ? kAvx2Paths[leadCount]
                                    : &QuickPathByNibbles<&PathAvx2<Classes256>>;
