@@ -119,11 +119,15 @@ struct Compares128 {
   // follows a byte and lies in the range of second bytes, or is NUL: half
   // the work of AnyLead. Where the range is tight (digits), most words of a
   // comment have none.
+  // `Last`: the text's last 64 bytes, the byte after the last counting as
+  // 0 (which is out of range).
+  template <bool Last = false>
   NCDRILL_SSE2 NCDRILL_INLINE bool AnySecondOrNul(const unsigned char* bytes) const {
     __m128i outOfRange = _mm_set1_epi8(-1);
     __m128i smallest = _mm_set1_epi8(-1);
     for (std::size_t v = 0; v < 4; ++v) {
-      const __m128i second = Load128(bytes + 16 * v + 1);
+      const __m128i second =
+          Last && v == 3 ? _mm_srli_si128(Load128(bytes + 48), 1) : Load128(bytes + 16 * v + 1);
       outOfRange = _mm_and_si128(outOfRange, _mm_cmpgt_epi8(_mm_add_epi8(second, bias), last));
       smallest = _mm_min_epu8(smallest, Load128(bytes + 16 * v));
     }
@@ -390,8 +394,12 @@ NCDRILL_SSE2 NCDRILL_INLINE LongWalk LongWalkSse2(const PrefixTables& tables,
       return LongWalk{LongBlock::kWhole, 0};
     }
   }
-  const auto headPart = static_cast<unsigned>(std::max<std::size_t>(from, kWordPositions) - from);
-  if ((look.template LeadBits<true>(word) >> headPart) != 0) return LongWalk{LongBlock::kWhole, 0};
+  if (!look.tight || look.template AnySecondOrNul<true>(word)) {
+    const auto headPart = static_cast<unsigned>(std::max<std::size_t>(from, kWordPositions) - from);
+    if ((look.template LeadBits<true>(word) >> headPart) != 0) {
+      return LongWalk{LongBlock::kWhole, 0};
+    }
+  }
   return LongWalk{headLooks != 0 ? LongBlock::kHead : LongBlock::kIdle, headLooks};
 }
 
