@@ -32,6 +32,19 @@ struct LongWalk {
   std::uint64_t headLooks;
 };
 
+// The positions of a long block's head that ShortPath must look at, from
+// those the walk's lookup flagged there (`leads`) and its "T"s and "("s
+// (`either`): as TAndParenLooks has it, the first of these when it is a
+// "T"; and when the head holds more to look at, the first of them whatever
+// it is, so that ShortPath sees a "(" before a name that starts with "T"
+// (a position more only costs a look when ShortPath runs anyway).
+NCDRILL_INLINE std::uint64_t HeadLooks(std::uint64_t leads, std::uint64_t either,
+                                       const unsigned char* head) noexcept {
+  const bool firstIsT = either != 0 && head[CountTrailingZeros(either)] == 'T';
+  const std::uint64_t first = either & (0 - either);
+  return leads | (leads != 0 || firstIsT ? first : 0);
+}
+
 // Where a block goes after that walk: nowhere, to ShortPath, or to the
 // block path `whole`.
 NCDRILL_INLINE bool AfterLongWalk(const LongWalk& walk, BlockState& state,
@@ -366,11 +379,10 @@ template <std::size_t Leads>
 NCDRILL_SSE2 NCDRILL_INLINE LongWalk LongWalkSse2(const PrefixTables& tables,
                                                   const unsigned char* bytes, std::size_t size) {
   const Compares128<Leads> look(tables);
-  const std::uint64_t t = look.EqualBits(bytes, 'T', 'T');
-  const std::uint64_t paren = look.EqualBits(bytes, '(', '(');
-  const std::uint64_t leads = look.template LeadBits<false>(bytes);
-  const std::uint64_t headLooks = leads | TAndParenLooks(t, paren, leads);
-  bool settled = (t | paren) != 0;
+  const std::uint64_t headEither = look.EqualBits(bytes, 'T', '(');
+  const std::uint64_t headLooks =
+      HeadLooks(look.template LeadBits<false>(bytes), headEither, bytes);
+  bool settled = headEither != 0;
   std::size_t start = kWordPositions;
   for (; start + kWordPositions < size; start += kWordPositions) {
     const unsigned char* word = bytes + start;
@@ -754,22 +766,17 @@ struct ComparedLeads {
   }
 };
 
-// A long block whose characters after the first 64 hold nothing a scan
-// acts on (most long blocks: a few words, then a comment) is answered as a
-// short block from its first 64 (its head), once LongWalk256 has walked it:
-// HeadLooks256 finds what the head holds as MidLooks256 does, but with the
-// byte after the 64th as it stands.
+// The positions of a long block's first 64 characters (its head) that may
+// start a name or a code or hold a NUL, by the short tests' compares, with
+// the byte after the 64th as it stands.
 template <std::size_t Leads>
-NCDRILL_AVX2 NCDRILL_INLINE std::uint64_t HeadLooks256(const PrefixTables& tables,
+NCDRILL_AVX2 NCDRILL_INLINE std::uint64_t HeadLeads256(const PrefixTables& tables,
                                                        const unsigned char* bytes) {
-  const __m256i low = LoadBytes256(bytes);
-  const __m256i high = LoadBytes256(bytes + 32);
-  const std::uint64_t leads =
-      std::uint64_t{BytesToLookAt256<Leads>(low, LoadBytes256(bytes + 1), tables)} |
-      std::uint64_t{BytesToLookAt256<Leads>(high, LoadBytes256(bytes + 33), tables)} << 32;
-  const std::uint64_t t = Bits256(Equal256(low, 'T')) | Bits256(Equal256(high, 'T')) << 32;
-  const std::uint64_t paren = Bits256(Equal256(low, '(')) | Bits256(Equal256(high, '(')) << 32;
-  return leads | TAndParenLooks(t, paren, leads);
+  return std::uint64_t{
+             BytesToLookAt256<Leads>(LoadBytes256(bytes), LoadBytes256(bytes + 1), tables)} |
+         std::uint64_t{
+             BytesToLookAt256<Leads>(LoadBytes256(bytes + 32), LoadBytes256(bytes + 33), tables)}
+             << 32;
 }
 
 // The test of a long block's words: a second byte in range or a NUL, as
@@ -795,8 +802,9 @@ NCDRILL_AVX2 NCDRILL_INLINE LongWalk LongWalk256(const PrefixTables& tables,
                                                  const unsigned char* bytes, std::size_t size) {
   const Compares256<Leads> lookup(tables);
   const SecondTest256 second(tables);
-  const std::uint64_t headLooks = HeadLooks256<Leads>(tables, bytes);
-  bool settled = EqualBits256(bytes, 'T', '(') != 0;
+  const std::uint64_t headEither = EqualBits256(bytes, 'T', '(');
+  const std::uint64_t headLooks = HeadLooks(HeadLeads256<Leads>(tables, bytes), headEither, bytes);
+  bool settled = headEither != 0;
   std::size_t start = kWordPositions;
   for (; start + kWordPositions < size; start += kWordPositions) {
     const unsigned char* word = bytes + start;
@@ -1158,11 +1166,9 @@ NCDRILL_AVX512 NCDRILL_INLINE LongWalk LongWalkAvx512(const PrefixTables& tables
   const Classes512 lookup(tables);
   const SecondTest512 second(tables);
   const Word512 head = LoadWord512(bytes);
-  const std::uint64_t t = Equal512(head, 'T');
-  const std::uint64_t paren = Equal512(head, '(');
-  const std::uint64_t leads = lookup.Leads(head);
-  const std::uint64_t headLooks = leads | TAndParenLooks(t, paren, leads);
-  bool settled = (t | paren) != 0;
+  const std::uint64_t headEither = Equal512(head, 'T') | Equal512(head, '(');
+  const std::uint64_t headLooks = HeadLooks(lookup.Leads(head), headEither, bytes);
+  bool settled = headEither != 0;
   std::size_t start = kWordPositions;
   for (; start + kWordPositions < size; start += kWordPositions) {
     const Word512 word = LoadWord512(bytes + start);
@@ -1187,7 +1193,9 @@ NCDRILL_AVX512 NCDRILL_INLINE LongWalk LongWalkAvx512(const PrefixTables& tables
     }
   }
   const auto headPart = static_cast<unsigned>(std::max<std::size_t>(from, kWordPositions) - from);
-  if ((lookup.Leads(word) >> headPart) != 0) return LongWalk{LongBlock::kWhole, 0};
+  if (second.Passes(word) && (lookup.Leads(word) >> headPart) != 0) {
+    return LongWalk{LongBlock::kWhole, 0};
+  }
   return LongWalk{headLooks != 0 ? LongBlock::kHead : LongBlock::kIdle, headLooks};
 }
 
@@ -1207,11 +1215,9 @@ NCDRILL_VBMI NCDRILL_INLINE LongWalk LongWalkVbmi(const PrefixTables& tables,
   const ClassesVbmi lookup(tables);
   const SecondTest512 second(tables);
   const Word512 head = LoadWord512(bytes);
-  const std::uint64_t t = Equal512(head, 'T');
-  const std::uint64_t paren = Equal512(head, '(');
-  const std::uint64_t leads = lookup.Leads(head);
-  const std::uint64_t headLooks = leads | TAndParenLooks(t, paren, leads);
-  bool settled = (t | paren) != 0;
+  const std::uint64_t headEither = Equal512(head, 'T') | Equal512(head, '(');
+  const std::uint64_t headLooks = HeadLooks(lookup.Leads(head), headEither, bytes);
+  bool settled = headEither != 0;
   std::size_t start = kWordPositions;
   for (; start + kWordPositions < size; start += kWordPositions) {
     const Word512 word = LoadWord512(bytes + start);
@@ -1236,7 +1242,9 @@ NCDRILL_VBMI NCDRILL_INLINE LongWalk LongWalkVbmi(const PrefixTables& tables,
     }
   }
   const auto headPart = static_cast<unsigned>(std::max<std::size_t>(from, kWordPositions) - from);
-  if ((lookup.Leads(word) >> headPart) != 0) return LongWalk{LongBlock::kWhole, 0};
+  if (second.Passes(word) && (lookup.Leads(word) >> headPart) != 0) {
+    return LongWalk{LongBlock::kWhole, 0};
+  }
   return LongWalk{headLooks != 0 ? LongBlock::kHead : LongBlock::kIdle, headLooks};
 }
 
