@@ -182,6 +182,9 @@ void BlockMatcher::FillByteTables() noexcept {
   }
   std::memset(t.secondLow, static_cast<int>(secondLow_), PrefixTables::kRowBytes);
   std::memset(t.secondSpan, static_cast<int>(secondHigh_ - secondLow_), PrefixTables::kRowBytes);
+  std::memset(t.secondBias, static_cast<int>((0x80 - secondLow_) & 0xff), PrefixTables::kRowBytes);
+  std::memset(t.secondLast, static_cast<int>((0x80 + secondHigh_ - secondLow_) & 0xff),
+              PrefixTables::kRowBytes);
   FillClassTables();
 }
 

@@ -123,8 +123,8 @@ NCDRILL_SSE2 NCDRILL_INLINE __m128i LookVector128(__m128i first, __m128i second,
 template <std::size_t Leads>
 struct Compares128 {
   NCDRILL_SSE2 NCDRILL_INLINE explicit Compares128(const PrefixTables& tables)
-      : bias(_mm_set1_epi8(static_cast<char>(0x80 - tables.secondLow[0]))),
-        last(_mm_set1_epi8(static_cast<char>(0x80 + tables.secondSpan[0]))),
+      : bias(Row128(tables.secondBias)),
+        last(Row128(tables.secondLast)),
         tight(tables.secondSpan[0] <= kMaxComparedSecondSpan) {
     for (std::size_t k = 0; k < Leads; ++k) leads[k] = Row128(tables.leads[k]);
   }
@@ -213,6 +213,22 @@ struct Compares128 {
   __m128i bias, last;
   bool tight;
 };
+
+// Bit k: byte k of the word at `bytes` is a "T" or a "(", by the rows of
+// PrefixTables (loads, where constants take three instructions each).
+NCDRILL_SSE2 NCDRILL_INLINE std::uint64_t TOrParenBits128(const PrefixTables& tables,
+                                                          std::size_t leadCount,
+                                                          const unsigned char* bytes) {
+  const __m128i t = Row128(tables.leads[leadCount]);
+  const __m128i paren = Row128(tables.leads[leadCount + 1]);
+  std::uint64_t bits = 0;
+  for (std::size_t v = 0; v < 4; ++v) {
+    const __m128i first = Load128(bytes + 16 * v);
+    bits |= Bits128(_mm_or_si128(_mm_cmpeq_epi8(first, t), _mm_cmpeq_epi8(first, paren)))
+            << (16 * v);
+  }
+  return bits;
+}
 
 // Walks the words of `scan` (see WordScan) with the compares of a table
 // whose names and codes start with `Leads` different bytes.
@@ -379,7 +395,7 @@ template <std::size_t Leads>
 NCDRILL_SSE2 NCDRILL_INLINE LongWalk LongWalkSse2(const PrefixTables& tables,
                                                   const unsigned char* bytes, std::size_t size) {
   const Compares128<Leads> look(tables);
-  const std::uint64_t headEither = look.EqualBits(bytes, 'T', '(');
+  const std::uint64_t headEither = TOrParenBits128(tables, Leads, bytes);
   const std::uint64_t headLooks =
       HeadLooks(look.template LeadBits<false>(bytes), headEither, bytes);
   bool settled = headEither != 0;
@@ -387,7 +403,7 @@ NCDRILL_SSE2 NCDRILL_INLINE LongWalk LongWalkSse2(const PrefixTables& tables,
   for (; start + kWordPositions < size; start += kWordPositions) {
     const unsigned char* word = bytes + start;
     if (!settled) {
-      const std::uint64_t either = look.EqualBits(word, 'T', '(');
+      const std::uint64_t either = TOrParenBits128(tables, Leads, word);
       if (either != 0) {
         if (word[CountTrailingZeros(either)] == 'T') return LongWalk{LongBlock::kWhole, 0};
         settled = true;
@@ -401,7 +417,7 @@ NCDRILL_SSE2 NCDRILL_INLINE LongWalk LongWalkSse2(const PrefixTables& tables,
   const std::size_t from = size - kWordPositions;
   const unsigned char* word = bytes + from;
   if (!settled) {
-    const std::uint64_t either = look.EqualBits(word, 'T', '(');
+    const std::uint64_t either = TOrParenBits128(tables, Leads, word);
     if (either != 0 && word[CountTrailingZeros(either)] == 'T') {
       return LongWalk{LongBlock::kWhole, 0};
     }
@@ -550,8 +566,7 @@ NCDRILL_AVX2 NCDRILL_INLINE __m256i NextBytes256(__m256i v) {
 template <std::size_t Leads>
 struct Compares256 {
   NCDRILL_AVX2 NCDRILL_INLINE explicit Compares256(const PrefixTables& tables)
-      : bias(_mm256_set1_epi8(static_cast<char>(0x80 - tables.secondLow[0]))),
-        last(_mm256_set1_epi8(static_cast<char>(0x80 + tables.secondSpan[0]))) {
+      : bias(Row256(tables.secondBias)), last(Row256(tables.secondLast)) {
     for (std::size_t k = 0; k < Leads; ++k) leads[k] = Row256(tables.leads[k]);
   }
   NCDRILL_AVX2 NCDRILL_INLINE __m256i LeadFlags(__m256i first, __m256i second) const {
@@ -594,8 +609,8 @@ NCDRILL_AVX2 NCDRILL_INLINE __m256i LoadBytes256(const unsigned char* bytes) {
 // close together, as Compares128::AnySecondOrNul makes it.
 struct SecondTest256 {
   NCDRILL_AVX2 NCDRILL_INLINE explicit SecondTest256(const PrefixTables& tables)
-      : bias(_mm256_set1_epi8(static_cast<char>(0x80 - tables.secondLow[0]))),
-        last(_mm256_set1_epi8(static_cast<char>(0x80 + tables.secondSpan[0]))),
+      : bias(Row256(tables.secondBias)),
+        last(Row256(tables.secondLast)),
         tight(tables.secondSpan[0] <= kMaxComparedSecondSpan) {}
   // Whether the word of `low` and `high`, whose bytes are followed by
   // those of `lowSecond` and `highSecond`, may hold something.
@@ -646,6 +661,19 @@ NCDRILL_AVX2 NCDRILL_INLINE std::uint64_t EqualBits256(const unsigned char* byte
   const __m256i high = LoadBytes256(bytes + 32);
   return Bits256(_mm256_or_si256(Equal256(low, c), Equal256(low, d))) |
          Bits256(_mm256_or_si256(Equal256(high, c), Equal256(high, d))) << 32;
+}
+
+// Bit k: byte k of the word at `bytes` is a "T" or a "(", by the rows of
+// PrefixTables (loads, where constants take three instructions each).
+NCDRILL_AVX2 NCDRILL_INLINE std::uint64_t TOrParenBits256(const PrefixTables& tables,
+                                                          std::size_t leadCount,
+                                                          const unsigned char* bytes) {
+  const __m256i t = Row256(tables.leads[leadCount]);
+  const __m256i paren = Row256(tables.leads[leadCount + 1]);
+  const __m256i low = LoadBytes256(bytes);
+  const __m256i high = LoadBytes256(bytes + 32);
+  return Bits256(_mm256_or_si256(_mm256_cmpeq_epi8(low, t), _mm256_cmpeq_epi8(low, paren))) |
+         Bits256(_mm256_or_si256(_mm256_cmpeq_epi8(high, t), _mm256_cmpeq_epi8(high, paren))) << 32;
 }
 
 // What TSearch takes of the word at `bytes`, from position `seen` on.
@@ -802,14 +830,14 @@ NCDRILL_AVX2 NCDRILL_INLINE LongWalk LongWalk256(const PrefixTables& tables,
                                                  const unsigned char* bytes, std::size_t size) {
   const Compares256<Leads> lookup(tables);
   const SecondTest256 second(tables);
-  const std::uint64_t headEither = EqualBits256(bytes, 'T', '(');
+  const std::uint64_t headEither = TOrParenBits256(tables, Leads, bytes);
   const std::uint64_t headLooks = HeadLooks(HeadLeads256<Leads>(tables, bytes), headEither, bytes);
   bool settled = headEither != 0;
   std::size_t start = kWordPositions;
   for (; start + kWordPositions < size; start += kWordPositions) {
     const unsigned char* word = bytes + start;
     if (!settled) {
-      const std::uint64_t either = EqualBits256(word, 'T', '(');
+      const std::uint64_t either = TOrParenBits256(tables, Leads, word);
       if (either != 0) {
         if (word[CountTrailingZeros(either)] == 'T') return LongWalk{LongBlock::kWhole, 0};
         settled = true;
@@ -823,7 +851,7 @@ NCDRILL_AVX2 NCDRILL_INLINE LongWalk LongWalk256(const PrefixTables& tables,
   const std::size_t from = size - kWordPositions;
   const unsigned char* word = bytes + from;
   if (!settled) {
-    const std::uint64_t either = EqualBits256(word, 'T', '(');
+    const std::uint64_t either = TOrParenBits256(tables, Leads, word);
     if (either != 0 && word[CountTrailingZeros(either)] == 'T') {
       return LongWalk{LongBlock::kWhole, 0};
     }

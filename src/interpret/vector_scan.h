@@ -87,6 +87,10 @@ struct PrefixTables {
   // repeated in a row.
   alignas(kRowBytes) std::uint8_t secondLow[kRowBytes];
   alignas(kRowBytes) std::uint8_t secondSpan[kRowBytes];
+  // The same range moved to start at -128, for one signed compare: a byte
+  // b lies in it when (signed) b + secondBias <= secondLast.
+  alignas(kRowBytes) std::uint8_t secondBias[kRowBytes];
+  alignas(kRowBytes) std::uint8_t secondLast[kRowBytes];
 
   // Classes of bytes, for the word walkers of units with byte shuffles: a
   // position may need a look when the classes of its byte (first) and those
