@@ -552,5 +552,35 @@ TEST(Differential, EveryBlockPathAnswersLongBlocksAsTheModelDoes) {
   }
 }
 
+// Each mark at each position around the ends of the first and the second
+// 64 characters of blocks of 130 and 150 characters (rows of coordinates
+// and comments), where the paths' walks hand over from one word to the
+// next.
+TEST(Differential, EveryBlockPathAnswersMarksAtWordEndsAsTheModelDoes) {
+  const std::string marks[] = {
+      "T1", "T", "(", "M9", "G21", "G52", "G81", "TA", std::string(1, '\0')};
+  const std::string plains[] = {"N10 X5.2 Y", "(SPOT DRILL ALL HOLES, CHECK THE CLAMPS) "};
+  std::vector<std::string> blocks;
+  for (const std::size_t length : {130, 150}) {
+    for (const std::string& filler : plains) {
+      std::string plain;
+      while (plain.size() < length) plain += filler;
+      plain.resize(length);
+      for (const std::string& mark : marks) {
+        for (std::size_t at = 56; at < length; ++at) {
+          std::string block = plain;
+          block.replace(at, mark.size(), mark);
+          block.resize(length);
+          blocks.push_back(block);
+        }
+      }
+    }
+  }
+  for (const char* table : {"81 G81\n7 AB\n", "81 G81\n7 TA\n3 Q3\n"}) {
+    ExpectEveryPathDoesWhatTheModelDoes(table, blocks);
+    if (::testing::Test::HasFailure()) return;
+  }
+}
+
 }  // namespace
 }  // namespace ncdrill_test

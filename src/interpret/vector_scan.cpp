@@ -125,6 +125,8 @@ struct Compares128 {
   NCDRILL_SSE2 NCDRILL_INLINE explicit Compares128(const PrefixTables& tables)
       : bias(Row128(tables.secondBias)),
         last(Row128(tables.secondLast)),
+        low(Row128(tables.secondLow)),
+        span(Row128(tables.secondSpan)),
         tight(tables.secondSpan[0] <= kMaxComparedSecondSpan) {
     for (std::size_t k = 0; k < Leads; ++k) leads[k] = Row128(tables.leads[k]);
   }
@@ -132,21 +134,37 @@ struct Compares128 {
   // follows a byte and lies in the range of second bytes, or is NUL: half
   // the work of AnyLead. Where the range is tight (digits), most words of a
   // comment have none.
-  // `Last`: the text's last 64 bytes, the byte after the last counting as
-  // 0 (which is out of range).
-  template <bool Last = false>
   NCDRILL_SSE2 NCDRILL_INLINE bool AnySecondOrNul(const unsigned char* bytes) const {
     __m128i outOfRange = _mm_set1_epi8(-1);
     __m128i smallest = _mm_set1_epi8(-1);
     for (std::size_t v = 0; v < 4; ++v) {
-      const __m128i second =
-          Last && v == 3 ? _mm_srli_si128(Load128(bytes + 48), 1) : Load128(bytes + 16 * v + 1);
+      const __m128i second = Load128(bytes + 16 * v + 1);
       outOfRange = _mm_and_si128(outOfRange, _mm_cmpgt_epi8(_mm_add_epi8(second, bias), last));
       smallest = _mm_min_epu8(smallest, Load128(bytes + 16 * v));
     }
     const __m128i none =
         _mm_andnot_si128(_mm_cmpeq_epi8(smallest, _mm_setzero_si128()), outOfRange);
     return _mm_movemask_epi8(none) != 0xffff;
+  }
+  // A cheaper first test, for the first walk of a long block: whether a
+  // byte of the 64 from `bytes` + 1 on lies in the range of second bytes or
+  // below its span (a NUL, or a control byte, which only costs a look): one
+  // unsigned minimum of each byte and its distance from the range's start
+  // tells both. A NUL at `bytes` is the word before's to find, and one at
+  // `bytes` + 64 is this word's (AnyLeadAt). `Last`: the text's last 64
+  // bytes, with a byte of 0xff after them.
+  template <bool Last>
+  NCDRILL_SSE2 NCDRILL_INLINE bool AnySecondOrLow(const unsigned char* bytes) const {
+    __m128i smallest = _mm_set1_epi8(-1);
+    for (std::size_t v = 0; v < 4; ++v) {
+      const __m128i after = Last && v == 3
+                                ? _mm_or_si128(_mm_srli_si128(Load128(bytes + 48), 1),
+                                               _mm_slli_si128(_mm_set1_epi8(-1), kSse2Bytes - 1))
+                                : Load128(bytes + 16 * v + 1);
+      smallest = _mm_min_epu8(smallest, _mm_min_epu8(_mm_sub_epi8(after, low), after));
+    }
+    const __m128i within = _mm_cmpeq_epi8(_mm_subs_epu8(smallest, span), _mm_setzero_si128());
+    return _mm_movemask_epi8(within) != 0;
   }
   // 0xff where a byte of `first` may start a name or a code.
   NCDRILL_SSE2 NCDRILL_INLINE __m128i CodeFlags(__m128i first, __m128i second) const {
@@ -160,7 +178,10 @@ struct Compares128 {
   // may start a name or a code, or holds a NUL: one NUL test of the word's
   // smallest bytes, one movemask.
   NCDRILL_SSE2 NCDRILL_INLINE bool AnyLead(const unsigned char* bytes) const {
-    if (tight && !AnySecondOrNul(bytes)) return false;
+    return (!tight || AnySecondOrNul(bytes)) && AnyLeadAt(bytes);
+  }
+  // The same without the first test.
+  NCDRILL_SSE2 NCDRILL_INLINE bool AnyLeadAt(const unsigned char* bytes) const {
     __m128i any = _mm_setzero_si128();
     __m128i smallest = _mm_set1_epi8(-1);
     for (std::size_t v = 0; v < 4; ++v) {
@@ -211,6 +232,7 @@ struct Compares128 {
   }
   __m128i leads[Leads > 0 ? Leads : 1];
   __m128i bias, last;
+  __m128i low, span;
   bool tight;
 };
 
@@ -399,6 +421,10 @@ NCDRILL_SSE2 NCDRILL_INLINE LongWalk LongWalkSse2(const PrefixTables& tables,
   const std::uint64_t headLooks =
       HeadLooks(look.template LeadBits<false>(bytes), headEither, bytes);
   bool settled = headEither != 0;
+  // The words after the head are tested by the bytes after their own
+  // (AnySecondOrLow), so a NUL right after each, the head's too, is looked
+  // for on its own.
+  if (bytes[kWordPositions] == 0) return LongWalk{LongBlock::kWhole, 0};
   std::size_t start = kWordPositions;
   for (; start + kWordPositions < size; start += kWordPositions) {
     const unsigned char* word = bytes + start;
@@ -409,7 +435,10 @@ NCDRILL_SSE2 NCDRILL_INLINE LongWalk LongWalkSse2(const PrefixTables& tables,
         settled = true;
       }
     }
-    if (look.AnyLead(word)) return LongWalk{LongBlock::kWhole, 0};
+    if ((!look.tight || look.template AnySecondOrLow<false>(word)) &&
+        (look.AnyLeadAt(word) || word[kWordPositions] == 0)) {
+      return LongWalk{LongBlock::kWhole, 0};
+    }
   }
   // The last word, from the text's last 64 bytes. Its positions before
   // `start` were looked at already, with the same result; those of the
@@ -422,7 +451,7 @@ NCDRILL_SSE2 NCDRILL_INLINE LongWalk LongWalkSse2(const PrefixTables& tables,
       return LongWalk{LongBlock::kWhole, 0};
     }
   }
-  if (!look.tight || look.template AnySecondOrNul<true>(word)) {
+  if (!look.tight || look.template AnySecondOrLow<true>(word)) {
     const auto headPart = static_cast<unsigned>(std::max<std::size_t>(from, kWordPositions) - from);
     if ((look.template LeadBits<true>(word) >> headPart) != 0) {
       return LongWalk{LongBlock::kWhole, 0};
