@@ -22,6 +22,14 @@ namespace {
 // comment: nothing after the first 64 characters (the head) counts, and
 // they go on as short blocks do, from the positions of the head a short
 // test would have found, without a scan.
+//
+// The walk need not find a NUL after the head. A NUL ends the text early,
+// which matters only when something it acts on would stand after it, and
+// anything after the head makes the walk hand the block on whole. Short of
+// that, ShortPath comes to the same from the whole text: no name holds a
+// NUL, and no request or code reads past one. (The AVX-512 walks test for
+// NULs all the same, in the test their word walkers share: without it,
+// they ran slower here.)
 enum class LongBlock {
   kIdle,   // nothing it acts on: it does nothing
   kHead,   // what it acts on is all in the head, at `headLooks`
@@ -146,13 +154,12 @@ struct Compares128 {
         _mm_andnot_si128(_mm_cmpeq_epi8(smallest, _mm_setzero_si128()), outOfRange);
     return _mm_movemask_epi8(none) != 0xffff;
   }
-  // A cheaper first test, for the first walk of a long block: whether a
-  // byte of the 64 from `bytes` + 1 on lies in the range of second bytes or
-  // below its span (a NUL, or a control byte, which only costs a look): one
-  // unsigned minimum of each byte and its distance from the range's start
-  // tells both. A NUL at `bytes` is the word before's to find, and one at
-  // `bytes` + 64 is this word's (AnyLeadAt). `Last`: the text's last 64
-  // bytes, with a byte of 0xff after them.
+  // A cheaper first test, for the first walk of a long block (which needs
+  // no NULs, LongBlock): whether a byte of the 64 from `bytes` + 1 on lies
+  // in the range of second bytes, or below its span (a control byte, which
+  // only costs a look): one unsigned minimum of each byte and its distance
+  // from the range's start tells. `Last`: the text's last 64 bytes, with a
+  // byte of 0xff after them.
   template <bool Last>
   NCDRILL_SSE2 NCDRILL_INLINE bool AnySecondOrLow(const unsigned char* bytes) const {
     __m128i smallest = _mm_set1_epi8(-1);
@@ -421,10 +428,6 @@ NCDRILL_SSE2 NCDRILL_INLINE LongWalk LongWalkSse2(const PrefixTables& tables,
   const std::uint64_t headLooks =
       HeadLooks(look.template LeadBits<false>(bytes), headEither, bytes);
   bool settled = headEither != 0;
-  // The words after the head are tested by the bytes after their own
-  // (AnySecondOrLow), so a NUL right after each, the head's too, is looked
-  // for on its own.
-  if (bytes[kWordPositions] == 0) return LongWalk{LongBlock::kWhole, 0};
   std::size_t start = kWordPositions;
   for (; start + kWordPositions < size; start += kWordPositions) {
     const unsigned char* word = bytes + start;
@@ -435,8 +438,7 @@ NCDRILL_SSE2 NCDRILL_INLINE LongWalk LongWalkSse2(const PrefixTables& tables,
         settled = true;
       }
     }
-    if ((!look.tight || look.template AnySecondOrLow<false>(word)) &&
-        (look.AnyLeadAt(word) || word[kWordPositions] == 0)) {
+    if ((!look.tight || look.template AnySecondOrLow<false>(word)) && look.AnyLeadAt(word)) {
       return LongWalk{LongBlock::kWhole, 0};
     }
   }
@@ -641,16 +643,15 @@ struct SecondTest256 {
       : bias(Row256(tables.secondBias)),
         last(Row256(tables.secondLast)),
         tight(tables.secondSpan[0] <= kMaxComparedSecondSpan) {}
-  // Whether the word of `low` and `high`, whose bytes are followed by
-  // those of `lowSecond` and `highSecond`, may hold something.
-  NCDRILL_AVX2 NCDRILL_INLINE bool Passes(__m256i low, __m256i high, __m256i lowSecond,
-                                          __m256i highSecond) const {
+  // Whether a byte of `lowSecond` or `highSecond` (the bytes after a
+  // word's) lies in the range: the first walk's test, which needs no NULs
+  // (LongBlock).
+  NCDRILL_AVX2 NCDRILL_INLINE bool AnySecond(__m256i lowSecond, __m256i highSecond) const {
     if (!tight) return true;
     const __m256i outOfRange =
         _mm256_and_si256(_mm256_cmpgt_epi8(_mm256_add_epi8(lowSecond, bias), last),
                          _mm256_cmpgt_epi8(_mm256_add_epi8(highSecond, bias), last));
-    const __m256i nul = _mm256_cmpeq_epi8(_mm256_min_epu8(low, high), _mm256_setzero_si256());
-    return _mm256_testc_si256(_mm256_andnot_si256(nul, outOfRange), _mm256_set1_epi8(-1)) == 0;
+    return _mm256_testc_si256(outOfRange, _mm256_set1_epi8(-1)) == 0;
   }
   // Whether the word at `bytes` (which has a byte after it) may hold
   // something.
@@ -836,9 +837,10 @@ NCDRILL_AVX2 NCDRILL_INLINE std::uint64_t HeadLeads256(const PrefixTables& table
              << 32;
 }
 
-// The test of a long block's words: a second byte in range or a NUL, as
-// the walkers test them first, then the lookup. The `Last` word is the
-// text's last 64 bytes, the byte after the last counting as 0.
+// The first walk's test of a word after the head: a second byte in range
+// first, then the lookup (a NUL it finds only costs the whole scan). The
+// `Last` word is the text's last 64 bytes, the byte after the last
+// counting as 0.
 template <bool Last, typename Lookup>
 NCDRILL_AVX2 NCDRILL_INLINE bool AnyLead256(const Lookup& lookup, const SecondTest256& second,
                                             const unsigned char* bytes) {
@@ -846,7 +848,7 @@ NCDRILL_AVX2 NCDRILL_INLINE bool AnyLead256(const Lookup& lookup, const SecondTe
   const __m256i high = LoadBytes256(bytes + 32);
   const __m256i lowSecond = LoadBytes256(bytes + 1);
   const __m256i highSecond = Last ? NextBytes256(high) : LoadBytes256(bytes + 33);
-  if (!second.Passes(low, high, lowSecond, highSecond)) return false;
+  if (!second.AnySecond(lowSecond, highSecond)) return false;
   const __m256i any =
       _mm256_or_si256(lookup.LeadFlags(low, lowSecond), lookup.LeadFlags(high, highSecond));
   return !_mm256_testz_si256(any, any);
