@@ -935,6 +935,14 @@ constexpr std::array<BlockPathFn, sizeof...(Leads)> Avx2Paths(std::index_sequenc
 constexpr auto kAvx2Scans = Avx2Scans(std::make_index_sequence<kMaxSse2Leads + 1>());
 constexpr auto kAvx2Paths = Avx2Paths(std::make_index_sequence<kMaxSse2Leads + 1>());
 
+// Whether the second bytes of names and codes lie close together, so that
+// the walks' first test of a word passes only where one may start. Where
+// they do not, the AVX-512 units scan long blocks without a first walk:
+// most words would pass its tests, and most long blocks be walked twice.
+bool TightSeconds(const PrefixTables& tables) noexcept {
+  return tables.secondSpan[0] <= kMaxComparedSecondSpan;
+}
+
 // Whether AVX2 finds the positions that may start a name by comparing with
 // each first byte, or else by nibble lookups of the first two bytes. The
 // compares cost less, but test the byte after a first byte only against the
@@ -1382,9 +1390,13 @@ BlockPathFn BlockPathFor(VectorUnit unit, const PrefixTables& tables) noexcept {
   switch (unit) {
 #if defined(__x86_64__)
     case VectorUnit::kAvx512Vbmi:
-      return ComparesLeads(tables) ? kVbmiPaths[leadCount] : &QuickPathByNibbles<&LongPathVbmi>;
+      if (ComparesLeads(tables)) return kVbmiPaths[leadCount];
+      return TightSeconds(tables) ? &QuickPathByNibbles<&LongPathVbmi>
+                                  : &QuickPathByNibbles<&PathVbmi>;
     case VectorUnit::kAvx512:
-      return ComparesLeads(tables) ? kAvx512Paths[leadCount] : &QuickPathByNibbles<&LongPathAvx512>;
+      if (ComparesLeads(tables)) return kAvx512Paths[leadCount];
+      return TightSeconds(tables) ? &QuickPathByNibbles<&LongPathAvx512>
+                                  : &QuickPathByNibbles<&PathAvx512>;
     case VectorUnit::kAvx2:
       return ComparesLeads(tables) ? kAvx2Paths[leadCount]
                                    : &QuickPathByNibbles<&PathAvx2<Classes256>>;
