@@ -535,7 +535,8 @@ TEST(Differential, EveryBlockPathAnswersMidBlocksAsTheModelDoes) {
 // after its first 64 characters counts (a name, a code or a NUL, or a "T"
 // before any "(" when none stands in the first 64), and answers it from
 // those 64 when nothing does. Tables whose names have digits for second
-// bytes (which the walks test first) and letters.
+// bytes (which the walks test first) and letters, and one whose names start
+// with 10 different bytes (the AVX units look them up by nibbles).
 TEST(Differential, EveryBlockPathAnswersLongBlocksAsTheModelDoes) {
   const std::string marks[] = {"T1",  "T",   "(",  ")",  "M9", "M6",   "G20", "G21",
                                "G52", "G81", "G8", "TA", "AB", "\xe9", "1",   std::string(1, '\0')};
@@ -543,7 +544,8 @@ TEST(Differential, EveryBlockPathAnswersLongBlocksAsTheModelDoes) {
                                   "SPINDLE ONE TO FOURTEEN "};
   const std::string coordinates[] = {"N10 X5.2 Y", "X12.5 "};
   Random random(65);
-  for (const char* table : {"81 G81\n7 AB\n", "81 G81\n7 TA\n3 Q3\n", "81 G81\n8 G8\n5 C7\n"}) {
+  for (const char* table : {"81 G81\n7 AB\n", "81 G81\n7 TA\n3 Q3\n", "81 G81\n8 G8\n5 C7\n",
+                            "81 G81\n1 A1\n2 B2\n3 C3\n4 D4\n5 E5\n6 F6\n7 H7\n8 J8\n"}) {
     ExpectEveryPathDoesWhatTheModelDoes(table,
                                         BlocksWithMarks(random, 3000, 65, 300, comments, marks, 0));
     ExpectEveryPathDoesWhatTheModelDoes(
