@@ -1266,8 +1266,8 @@ NCDRILL_AVX512 NCDRILL_INLINE LongWalk LongWalkAvx512(const PrefixTables& tables
   return LongWalk{headLooks != 0 ? LongBlock::kHead : LongBlock::kIdle, headLooks};
 }
 
-// What the AVX-512 BW unit's short tests hand longer blocks to: its own
-// first walk, then PathAvx512.
+// What the AVX-512 BW unit's short tests by nibbles hand longer blocks to:
+// its own first walk, then PathAvx512.
 NCDRILL_OUT_OF_LINE NCDRILL_AVX512 bool LongPathAvx512(BlockState& state, const HostCallbacks* host,
                                                        const char* text, std::int32_t length) {
   const std::string_view block = HostBlock(text, length);
@@ -1326,15 +1326,17 @@ NCDRILL_OUT_OF_LINE NCDRILL_VBMI bool LongPathVbmi(BlockState& state, const Host
 }
 
 // Short blocks go as on AVX2 (QuickPathAvx2; for the tables ComparesLeads
-// turns down, QuickPathByNibbles).
-template <BlockPathFn Path, std::size_t... Leads>
+// turns down, QuickPathByNibbles). Long ones go to the unit's own first
+// walk, but AVX-512 BW takes the AVX2 walk where the compares serve: its
+// nibble lookups were no faster there.
+template <BlockPathFn Path, bool WalkLong, std::size_t... Leads>
 constexpr std::array<BlockPathFn, sizeof...(Leads)> Avx512Paths(std::index_sequence<Leads...>) {
-  return {&QuickPathAvx2<Leads, Path, false>...};
+  return {&QuickPathAvx2<Leads, Path, WalkLong>...};
 }
 constexpr auto kAvx512Paths =
-    Avx512Paths<&LongPathAvx512>(std::make_index_sequence<kMaxSse2Leads + 1>());
+    Avx512Paths<&PathAvx512, true>(std::make_index_sequence<kMaxSse2Leads + 1>());
 constexpr auto kVbmiPaths =
-    Avx512Paths<&LongPathVbmi>(std::make_index_sequence<kMaxSse2Leads + 1>());
+    Avx512Paths<&LongPathVbmi, false>(std::make_index_sequence<kMaxSse2Leads + 1>());
 
 }  // namespace
 #endif
