@@ -1326,17 +1326,16 @@ NCDRILL_OUT_OF_LINE NCDRILL_VBMI bool LongPathVbmi(BlockState& state, const Host
 }
 
 // Short blocks go as on AVX2 (QuickPathAvx2; for the tables ComparesLeads
-// turns down, QuickPathByNibbles). Long ones go to the unit's own first
-// walk, but AVX-512 BW takes the AVX2 walk where the compares serve: its
-// nibble lookups were no faster there.
-template <BlockPathFn Path, bool WalkLong, std::size_t... Leads>
+// turns down, QuickPathByNibbles); long ones to the unit's own first walk.
+// Where the compares serve, the AVX-512 BW unit runs the AVX2 path whole
+// (kAvx2Paths): its nibble lookups were no faster there, and while 512-bit
+// instructions run, the 256-bit ones around them run slower.
+template <BlockPathFn Path, std::size_t... Leads>
 constexpr std::array<BlockPathFn, sizeof...(Leads)> Avx512Paths(std::index_sequence<Leads...>) {
-  return {&QuickPathAvx2<Leads, Path, WalkLong>...};
+  return {&QuickPathAvx2<Leads, Path, false>...};
 }
-constexpr auto kAvx512Paths =
-    Avx512Paths<&PathAvx512, true>(std::make_index_sequence<kMaxSse2Leads + 1>());
 constexpr auto kVbmiPaths =
-    Avx512Paths<&LongPathVbmi, false>(std::make_index_sequence<kMaxSse2Leads + 1>());
+    Avx512Paths<&LongPathVbmi>(std::make_index_sequence<kMaxSse2Leads + 1>());
 
 }  // namespace
 #endif
@@ -1396,7 +1395,7 @@ BlockPathFn BlockPathFor(VectorUnit unit, const PrefixTables& tables) noexcept {
       return TightSeconds(tables) ? &QuickPathByNibbles<&LongPathVbmi>
                                   : &QuickPathByNibbles<&PathVbmi>;
     case VectorUnit::kAvx512:
-      if (ComparesLeads(tables)) return kAvx512Paths[leadCount];
+      if (ComparesLeads(tables)) return kAvx2Paths[leadCount];
       return TightSeconds(tables) ? &QuickPathByNibbles<&LongPathAvx512>
                                   : &QuickPathByNibbles<&PathAvx512>;
     case VectorUnit::kAvx2:
