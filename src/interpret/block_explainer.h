@@ -108,10 +108,11 @@ class BlockExplainer {
   void ExplainNames(BlockExplanation& out) const;
   void TakeNewRequests(std::uint32_t before, BlockExplanation& out) const;
 
-  DefinitionTable table_;
-  std::vector<std::size_t> distinctNames_;  // the first entry of each name, in table order
+  // The matcher first: its tables are aligned to 64 bytes.
   BlockMatcher matcher_;
+  std::vector<std::size_t> distinctNames_;  // the first entry of each name, in table order
   SelectionStore selections_;
+  DefinitionTable table_;
   bool unitsInch_ = false;
 };
 
