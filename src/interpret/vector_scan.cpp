@@ -18,10 +18,10 @@ namespace ncdrill {
 namespace {
 
 // What the first walk of a block of more than 64 characters found
-// (LongWalkSse2, LongWalk256). Most long blocks are a few words and a
-// comment: nothing after the first 64 characters (the head) counts, and
-// they go on as short blocks do, from the positions of the head a short
-// test would have found, without a scan.
+// (LongWalkSse2, LongWalk256, LongWalkVbmi). Most long blocks are a few
+// words and a comment: nothing after the first 64 characters (the head)
+// counts, and they go on as short blocks do, from the positions of the
+// head a short test would have found, without a scan.
 //
 // The walk need not find a NUL after the head. A NUL ends the text early,
 // which matters only when something it acts on would stand after it, and
@@ -937,8 +937,8 @@ constexpr auto kAvx2Paths = Avx2Paths(std::make_index_sequence<kMaxSse2Leads + 1
 
 // Whether the second bytes of names and codes lie close together, so that
 // the walks' first test of a word passes only where one may start. Where
-// they do not, the AVX-512 units scan long blocks without a first walk:
-// most words would pass its tests, and most long blocks be walked twice.
+// they do not, the VBMI unit scans long blocks without a first walk: most
+// words would pass its tests, and most long blocks be walked twice.
 bool TightSeconds(const PrefixTables& tables) noexcept {
   return tables.secondSpan[0] <= kMaxComparedSecondSpan;
 }
@@ -1225,58 +1225,7 @@ NCDRILL_OUT_OF_LINE NCDRILL_VBMI bool PathVbmi(BlockState& state, const HostCall
 }
 
 // Walks a block of more than 64 characters once, as LongWalkSse2 does, by
-// the classes of bytes. (The AVX-512 BW unit's and the VBMI unit's are the
-// same but for their lookups, and each must carry its own target.)
-NCDRILL_AVX512 NCDRILL_INLINE LongWalk LongWalkAvx512(const PrefixTables& tables,
-                                                      const unsigned char* bytes,
-                                                      std::size_t size) {
-  const Classes512 lookup(tables);
-  const SecondTest512 second(tables);
-  const Word512 head = LoadWord512(bytes);
-  const std::uint64_t headEither = Equal512(head, 'T') | Equal512(head, '(');
-  const std::uint64_t headLooks = HeadLooks(lookup.Leads(head), headEither, bytes);
-  bool settled = headEither != 0;
-  std::size_t start = kWordPositions;
-  for (; start + kWordPositions < size; start += kWordPositions) {
-    const Word512 word = LoadWord512(bytes + start);
-    if (!settled) {
-      const std::uint64_t either = Equal512(word, 'T') | Equal512(word, '(');
-      if (either != 0) {
-        if (bytes[start + CountTrailingZeros(either)] == 'T') {
-          return LongWalk{LongBlock::kWhole, 0};
-        }
-        settled = true;
-      }
-    }
-    if (second.Passes(word) && lookup.Leads(word) != 0) return LongWalk{LongBlock::kWhole, 0};
-  }
-  // The last word, as in LongWalkSse2.
-  const std::size_t from = size - kWordPositions;
-  const Word512 word = LoadLastWord512(bytes + from);
-  if (!settled) {
-    const std::uint64_t either = Equal512(word, 'T') | Equal512(word, '(');
-    if (either != 0 && bytes[from + CountTrailingZeros(either)] == 'T') {
-      return LongWalk{LongBlock::kWhole, 0};
-    }
-  }
-  const auto headPart = static_cast<unsigned>(std::max<std::size_t>(from, kWordPositions) - from);
-  if (second.Passes(word) && (lookup.Leads(word) >> headPart) != 0) {
-    return LongWalk{LongBlock::kWhole, 0};
-  }
-  return LongWalk{headLooks != 0 ? LongBlock::kHead : LongBlock::kIdle, headLooks};
-}
-
-// What the AVX-512 BW unit's short tests by nibbles hand longer blocks to:
-// its own first walk, then PathAvx512.
-NCDRILL_OUT_OF_LINE NCDRILL_AVX512 bool LongPathAvx512(BlockState& state, const HostCallbacks* host,
-                                                       const char* text, std::int32_t length) {
-  const std::string_view block = HostBlock(text, length);
-  if (block.size() <= kWordPositions) return PathAvx512(state, host, text, length);
-  return AfterLongWalk(LongWalkAvx512(state.matcher.prefixes(), ScanBytes(block), block.size()),
-                       state, host, text, length, &PathAvx512);
-}
-
-// The same by the VBMI unit's lookup.
+// the classes of bytes.
 NCDRILL_VBMI NCDRILL_INLINE LongWalk LongWalkVbmi(const PrefixTables& tables,
                                                   const unsigned char* bytes, std::size_t size) {
   const ClassesVbmi lookup(tables);
@@ -1326,10 +1275,11 @@ NCDRILL_OUT_OF_LINE NCDRILL_VBMI bool LongPathVbmi(BlockState& state, const Host
 }
 
 // Short blocks go as on AVX2 (QuickPathAvx2; for the tables ComparesLeads
-// turns down, QuickPathByNibbles); long ones to the unit's own first walk.
-// Where the compares serve, the AVX-512 BW unit runs the AVX2 path whole
-// (kAvx2Paths): its nibble lookups were no faster there, and while 512-bit
-// instructions run, the 256-bit ones around them run slower.
+// turns down, QuickPathByNibbles). The VBMI unit takes long ones to its own
+// first walk. Where the compares serve, the AVX-512 BW unit runs the AVX2
+// path whole (kAvx2Paths): its nibble lookups were no faster there, and
+// while 512-bit instructions run, the 256-bit ones around them run slower.
+// For the other tables it takes long blocks to PathAvx512.
 template <BlockPathFn Path, std::size_t... Leads>
 constexpr std::array<BlockPathFn, sizeof...(Leads)> Avx512Paths(std::index_sequence<Leads...>) {
   return {&QuickPathAvx2<Leads, Path, false>...};
@@ -1396,8 +1346,7 @@ BlockPathFn BlockPathFor(VectorUnit unit, const PrefixTables& tables) noexcept {
                                   : &QuickPathByNibbles<&PathVbmi>;
     case VectorUnit::kAvx512:
       if (ComparesLeads(tables)) return kAvx2Paths[leadCount];
-      return TightSeconds(tables) ? &QuickPathByNibbles<&LongPathAvx512>
-                                  : &QuickPathByNibbles<&PathAvx512>;
+      return &QuickPathByNibbles<&PathAvx512>;
     case VectorUnit::kAvx2:
       return ComparesLeads(tables) ? kAvx2Paths[leadCount]
                                    : &QuickPathByNibbles<&PathAvx2<Classes256>>;
