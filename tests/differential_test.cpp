@@ -554,22 +554,23 @@ TEST(Differential, EveryBlockPathAnswersLongBlocksAsTheModelDoes) {
   }
 }
 
-// Each mark at each position around the ends of the first and the second
-// 64 characters of blocks of 130 and 150 characters (rows of coordinates
-// and comments), where the paths' walks hand over from one word to the
-// next.
+// Each mark at each position from the 24th character on, in blocks of 66
+// to 150 characters (rows of coordinates and comments): around the ends of
+// the first 32 and 64 characters, where the paths' walks answer from the
+// first half of the head or from all of it, and of the second 64, where
+// they hand over from one word to the next.
 TEST(Differential, EveryBlockPathAnswersMarksAtWordEndsAsTheModelDoes) {
   const std::string marks[] = {
       "T1", "T", "(", "M9", "G21", "G52", "G81", "TA", std::string(1, '\0')};
   const std::string plains[] = {"N10 X5.2 Y", "(SPOT DRILL ALL HOLES, CHECK THE CLAMPS) "};
   std::vector<std::string> blocks;
-  for (const std::size_t length : {130, 150}) {
+  for (const std::size_t length : {66, 90, 130, 150}) {
     for (const std::string& filler : plains) {
       std::string plain;
       while (plain.size() < length) plain += filler;
       plain.resize(length);
       for (const std::string& mark : marks) {
-        for (std::size_t at = 56; at < length; ++at) {
+        for (std::size_t at = 24; at < length; ++at) {
           std::string block = plain;
           block.replace(at, mark.size(), mark);
           block.resize(length);
@@ -578,7 +579,7 @@ TEST(Differential, EveryBlockPathAnswersMarksAtWordEndsAsTheModelDoes) {
       }
     }
   }
-  for (const char* table : {"81 G81\n7 AB\n", "81 G81\n7 TA\n3 Q3\n"}) {
+  for (const char* table : {"81 G81\n7 AB\n", "81 G81\n7 TA\n3 Q3\n", "81 G81\n8 G8\n"}) {
     ExpectEveryPathDoesWhatTheModelDoes(table, blocks);
     if (::testing::Test::HasFailure()) return;
   }

@@ -40,6 +40,12 @@ struct LongWalk {
   std::uint64_t headLooks;
 };
 
+// The walk's answer when nothing after the head counts: the block does
+// nothing, or ShortPath looks at `headLooks`.
+NCDRILL_INLINE LongWalk FromHead(std::uint64_t headLooks) noexcept {
+  return LongWalk{headLooks != 0 ? LongBlock::kHead : LongBlock::kIdle, headLooks};
+}
+
 // The positions of a long block's head that ShortPath must look at, from
 // those the walk's lookup flagged there (`leads`) and its "T"s and "("s
 // (`either`): as TAndParenLooks has it, the first of these when it is a
@@ -169,6 +175,18 @@ struct Compares128 {
                                                _mm_slli_si128(_mm_set1_epi8(-1), kSse2Bytes - 1))
                                 : Load128(bytes + 16 * v + 1);
       smallest = _mm_min_epu8(smallest, _mm_min_epu8(_mm_sub_epi8(after, low), after));
+    }
+    const __m128i within = _mm_cmpeq_epi8(_mm_subs_epu8(smallest, span), _mm_setzero_si128());
+    return _mm_movemask_epi8(within) != 0;
+  }
+  // Whether a byte from `from` up to `end` (16 or more bytes on) lies in
+  // the range of second bytes: one subtraction and one unsigned minimum per
+  // 16 bytes, one test for all.
+  NCDRILL_SSE2 NCDRILL_INLINE bool AnySecondBetween(const unsigned char* from,
+                                                    const unsigned char* end) const {
+    __m128i smallest = _mm_sub_epi8(Load128(end - kSse2Bytes), low);
+    for (; from + kSse2Bytes < end; from += kSse2Bytes) {
+      smallest = _mm_min_epu8(smallest, _mm_sub_epi8(Load128(from), low));
     }
     const __m128i within = _mm_cmpeq_epi8(_mm_subs_epu8(smallest, span), _mm_setzero_si128());
     return _mm_movemask_epi8(within) != 0;
@@ -397,23 +415,30 @@ NCDRILL_SSE2 NCDRILL_INLINE std::uint64_t MidLooksSse2(const PrefixTables& table
   return leads | TAndParenLooks(t, paren, leads);
 }
 
-// The positions of the first 64 bytes at `bytes`, in a block of more than
-// 64, that hold something a scan acts on, as MidLooksSse2 finds them, with
-// the byte after the 64th as it stands.
+// What 32 positions of a long block's head hold, bit k for position k:
+// those that may start a name or a code or hold a NUL (`leads`), as
+// LeadBits finds them, and its "T"s and "("s (`either`).
+struct HeadHalf {
+  std::uint64_t leads;
+  std::uint64_t either;
+};
+
 template <std::size_t Leads>
-NCDRILL_SSE2 NCDRILL_INLINE std::uint64_t HeadLooksSse2(const PrefixTables& tables,
-                                                        const unsigned char* bytes) {
-  std::uint64_t leads = 0;
-  std::uint64_t t = 0;
-  std::uint64_t paren = 0;
-  for (std::size_t k = 0; k < 4; ++k) {
-    const unsigned char* part = bytes + kSse2Bytes * k;
-    const Marks16 marks = Marks16Sse2<Leads>(tables, Load128(part), Load128(part + 1));
-    leads |= Bits128(marks.leads) << (kSse2Bytes * k);
-    t |= Bits128(marks.t) << (kSse2Bytes * k);
-    paren |= Bits128(marks.paren) << (kSse2Bytes * k);
+NCDRILL_SSE2 NCDRILL_INLINE HeadHalf HeadHalfSse2(const PrefixTables& tables,
+                                                  const Compares128<Leads>& look,
+                                                  const unsigned char* bytes) {
+  const __m128i t = Row128(tables.leads[Leads]);
+  const __m128i paren = Row128(tables.leads[Leads + 1]);
+  HeadHalf half{0, 0};
+  for (std::size_t v = 0; v < 2; ++v) {
+    const __m128i first = Load128(bytes + kSse2Bytes * v);
+    const __m128i leads = _mm_or_si128(look.CodeFlags(first, Load128(bytes + kSse2Bytes * v + 1)),
+                                       _mm_cmpeq_epi8(first, _mm_setzero_si128()));
+    half.leads |= Bits128(leads) << (kSse2Bytes * v);
+    half.either |= Bits128(_mm_or_si128(_mm_cmpeq_epi8(first, t), _mm_cmpeq_epi8(first, paren)))
+                   << (kSse2Bytes * v);
   }
-  return leads | TAndParenLooks(t, paren, leads);
+  return half;
 }
 
 // Walks a block of more than 64 characters once, 64 at a time, to see
@@ -424,10 +449,22 @@ template <std::size_t Leads>
 NCDRILL_SSE2 NCDRILL_INLINE LongWalk LongWalkSse2(const PrefixTables& tables,
                                                   const unsigned char* bytes, std::size_t size) {
   const Compares128<Leads> look(tables);
-  const std::uint64_t headEither = TOrParenBits128(tables, Leads, bytes);
-  const std::uint64_t headLooks =
-      HeadLooks(look.template LeadBits<false>(bytes), headEither, bytes);
+  // Most long blocks are a few words and a comment that opens in their
+  // first 32 characters: when a "T" or a "(" stands there and nothing after
+  // them may start a name or a code (one test of every second byte from
+  // there on), those 32 hold all that ShortPath needs.
+  const HeadHalf low = HeadHalfSse2(tables, look, bytes);
+  if (low.either != 0 && look.tight && !look.AnySecondBetween(bytes + 33, bytes + size)) {
+    const std::uint64_t lowLooks = HeadLooks(low.leads, low.either, bytes);
+    return FromHead(lowLooks);
+  }
+  const HeadHalf high = HeadHalfSse2(tables, look, bytes + 32);
+  const std::uint64_t headEither = low.either | high.either << 32;
+  const std::uint64_t headLooks = HeadLooks(low.leads | high.leads << 32, headEither, bytes);
   bool settled = headEither != 0;
+  if (settled && look.tight && !look.AnySecondBetween(bytes + kWordPositions + 1, bytes + size)) {
+    return FromHead(headLooks);
+  }
   std::size_t start = kWordPositions;
   for (; start + kWordPositions < size; start += kWordPositions) {
     const unsigned char* word = bytes + start;
@@ -459,7 +496,7 @@ NCDRILL_SSE2 NCDRILL_INLINE LongWalk LongWalkSse2(const PrefixTables& tables,
       return LongWalk{LongBlock::kWhole, 0};
     }
   }
-  return LongWalk{headLooks != 0 ? LongBlock::kHead : LongBlock::kIdle, headLooks};
+  return FromHead(headLooks);
 }
 
 template <std::size_t Leads>
@@ -652,6 +689,20 @@ struct SecondTest256 {
         _mm256_and_si256(_mm256_cmpgt_epi8(_mm256_add_epi8(lowSecond, bias), last),
                          _mm256_cmpgt_epi8(_mm256_add_epi8(highSecond, bias), last));
     return _mm256_testc_si256(outOfRange, _mm256_set1_epi8(-1)) == 0;
+  }
+  // Whether a byte from `from` up to `end` (32 or more bytes on) lies in
+  // the range: one test for all.
+  NCDRILL_AVX2 NCDRILL_INLINE bool AnySecondBetween(const unsigned char* from,
+                                                    const unsigned char* end) const {
+    __m256i outOfRange = OutOfRange(end - kAvx2Bytes);
+    for (; from + kAvx2Bytes < end; from += kAvx2Bytes) {
+      outOfRange = _mm256_and_si256(outOfRange, OutOfRange(from));
+    }
+    return _mm256_testc_si256(outOfRange, _mm256_set1_epi8(-1)) == 0;
+  }
+  // 0xff for each of the 32 bytes at `at` that lies outside the range.
+  NCDRILL_AVX2 NCDRILL_INLINE __m256i OutOfRange(const unsigned char* at) const {
+    return _mm256_cmpgt_epi8(_mm256_add_epi8(LoadBytes256(at), bias), last);
   }
   // Whether the word at `bytes` (which has a byte after it) may hold
   // something.
@@ -861,9 +912,22 @@ NCDRILL_AVX2 NCDRILL_INLINE LongWalk LongWalk256(const PrefixTables& tables,
                                                  const unsigned char* bytes, std::size_t size) {
   const Compares256<Leads> lookup(tables);
   const SecondTest256 second(tables);
+  // As LongWalkSse2 has it, from the first 32 characters when they can.
+  const __m256i low = LoadBytes256(bytes);
+  const std::uint64_t lowEither =
+      Bits256(_mm256_or_si256(_mm256_cmpeq_epi8(low, Row256(tables.leads[Leads])),
+                              _mm256_cmpeq_epi8(low, Row256(tables.leads[Leads + 1]))));
+  const std::uint64_t lowLeads = BytesToLookAt256<Leads>(low, LoadBytes256(bytes + 1), tables);
+  if (lowEither != 0 && !second.AnySecondBetween(bytes + 33, bytes + size)) {
+    const std::uint64_t lowLooks = HeadLooks(lowLeads, lowEither, bytes);
+    return FromHead(lowLooks);
+  }
   const std::uint64_t headEither = TOrParenBits256(tables, Leads, bytes);
   const std::uint64_t headLooks = HeadLooks(HeadLeads256<Leads>(tables, bytes), headEither, bytes);
   bool settled = headEither != 0;
+  if (settled && !second.AnySecondBetween(bytes + kWordPositions + 1, bytes + size)) {
+    return FromHead(headLooks);
+  }
   std::size_t start = kWordPositions;
   for (; start + kWordPositions < size; start += kWordPositions) {
     const unsigned char* word = bytes + start;
@@ -891,18 +955,17 @@ NCDRILL_AVX2 NCDRILL_INLINE LongWalk LongWalk256(const PrefixTables& tables,
     const auto headPart = static_cast<unsigned>(std::max<std::size_t>(from, kWordPositions) - from);
     if ((LeadBits256<true>(lookup, word) >> headPart) != 0) return LongWalk{LongBlock::kWhole, 0};
   }
-  return LongWalk{headLooks != 0 ? LongBlock::kHead : LongBlock::kIdle, headLooks};
+  return FromHead(headLooks);
 }
 
 // A block of up to 64 characters goes from the short test to ShortPath;
-// longer blocks, with `WalkLong` (the AVX2 unit), through LongWalk256 to
-// what it found, else to `Path`: the AVX-512 units' own first walks (they
-// must carry their own target, out of line; inline, the AVX2 walk saves
-// about a nanosecond a block). The AVX-512 units take short blocks this way
-// too: the same test built for AVX-512 (its masked loads and mask
-// registers) made typical blocks slower, and so did their own one-load
-// scans of a short block.
-template <std::size_t Leads, BlockPathFn Path, bool WalkLong>
+// longer blocks through LongWalk256 to what it found, else to `Path`. The
+// AVX-512 units take blocks of the tables the compares serve this way too:
+// the same tests built for AVX-512 (its masked loads and mask registers)
+// made typical blocks slower, and so did their own one-load scans of a
+// short block and their own first walks of a long one; while 512-bit
+// instructions run, the 256-bit ones around them run slower.
+template <std::size_t Leads, BlockPathFn Path>
 NCDRILL_AVX2 bool QuickPathAvx2(BlockState& state, const HostCallbacks* host, const char* text,
                                 std::int32_t length) {
   const auto size = static_cast<std::uint32_t>(length);
@@ -916,7 +979,7 @@ NCDRILL_AVX2 bool QuickPathAvx2(BlockState& state, const HostCallbacks* host, co
                                             ComparedLeads<Leads>{state.matcher.prefixes()});
     return looks != 0 && ShortPath(state, host, text, length, looks);
   }
-  if (WalkLong && text != nullptr && length > static_cast<std::int32_t>(kWordPositions)) {
+  if (text != nullptr && length > static_cast<std::int32_t>(kWordPositions)) {
     return AfterLongWalk(LongWalk256<Leads>(state.matcher.prefixes(),
                                             reinterpret_cast<const unsigned char*>(text), size),
                          state, host, text, length, Path);
@@ -930,7 +993,7 @@ constexpr std::array<BlockScanFn, sizeof...(Leads)> Avx2Scans(std::index_sequenc
 }
 template <std::size_t... Leads>
 constexpr std::array<BlockPathFn, sizeof...(Leads)> Avx2Paths(std::index_sequence<Leads...>) {
-  return {&QuickPathAvx2<Leads, &PathAvx2<Compares256<Leads>>, true>...};
+  return {&QuickPathAvx2<Leads, &PathAvx2<Compares256<Leads>>>...};
 }
 constexpr auto kAvx2Scans = Avx2Scans(std::make_index_sequence<kMaxSse2Leads + 1>());
 constexpr auto kAvx2Paths = Avx2Paths(std::make_index_sequence<kMaxSse2Leads + 1>());
@@ -1261,7 +1324,7 @@ NCDRILL_VBMI NCDRILL_INLINE LongWalk LongWalkVbmi(const PrefixTables& tables,
   if (second.Passes(word) && (lookup.Leads(word) >> headPart) != 0) {
     return LongWalk{LongBlock::kWhole, 0};
   }
-  return LongWalk{headLooks != 0 ? LongBlock::kHead : LongBlock::kIdle, headLooks};
+  return FromHead(headLooks);
 }
 
 // What the VBMI unit's short tests hand longer blocks to: its own first
@@ -1273,19 +1336,6 @@ NCDRILL_OUT_OF_LINE NCDRILL_VBMI bool LongPathVbmi(BlockState& state, const Host
   return AfterLongWalk(LongWalkVbmi(state.matcher.prefixes(), ScanBytes(block), block.size()),
                        state, host, text, length, &PathVbmi);
 }
-
-// Short blocks go as on AVX2 (QuickPathAvx2; for the tables ComparesLeads
-// turns down, QuickPathByNibbles). The VBMI unit takes long ones to its own
-// first walk. Where the compares serve, the AVX-512 BW unit runs the AVX2
-// path whole (kAvx2Paths): its nibble lookups were no faster there, and
-// while 512-bit instructions run, the 256-bit ones around them run slower.
-// For the other tables it takes long blocks to PathAvx512.
-template <BlockPathFn Path, std::size_t... Leads>
-constexpr std::array<BlockPathFn, sizeof...(Leads)> Avx512Paths(std::index_sequence<Leads...>) {
-  return {&QuickPathAvx2<Leads, Path, false>...};
-}
-constexpr auto kVbmiPaths =
-    Avx512Paths<&LongPathVbmi>(std::make_index_sequence<kMaxSse2Leads + 1>());
 
 }  // namespace
 #endif
@@ -1341,7 +1391,7 @@ BlockPathFn BlockPathFor(VectorUnit unit, const PrefixTables& tables) noexcept {
   switch (unit) {
 #if defined(__x86_64__)
     case VectorUnit::kAvx512Vbmi:
-      if (ComparesLeads(tables)) return kVbmiPaths[leadCount];
+      if (ComparesLeads(tables)) return kAvx2Paths[leadCount];
       return TightSeconds(tables) ? &QuickPathByNibbles<&LongPathVbmi>
                                   : &QuickPathByNibbles<&PathVbmi>;
     case VectorUnit::kAvx512:
