@@ -288,6 +288,11 @@ std::vector<Row> RegisterBlockBenchmarks() {
   return rows;
 }
 
+// Units that run the same path (the plug-ins built per unit share every
+// instruction) still come out up to about 2% apart in one run: a unit is
+// slower than the one below it only past that.
+constexpr double kSameSpeed = 1.02;
+
 // Collects the CPU time per block of every run (the median when runs are
 // repeated) to print the table of ratios.
 class RatioReporter : public benchmark::ConsoleReporter {
@@ -324,7 +329,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
         const double target = rows[r].target[w];
         const bool slowerThanLower = target > 0 && r + 1 < rows.size() &&
                                      rows[r + 1].target[w] > 0 &&
-                                     ns > Find(Workloads()[w], rows[r + 1].name);
+                                     ns > kSameSpeed * Find(Workloads()[w], rows[r + 1].name);
         const bool missed = (target > 0 && ratio > target) || slowerThanLower;
         met = met && !missed;
         std::printf(" %11.1f (%5.2fx)%c%c", ns, ratio, missed ? '!' : ' ',
@@ -334,7 +339,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
     }
     std::printf(
         "targets: vector units <= 2x, portable <= 2x / 2x / 5x; '<' marks a unit "
-        "slower than the one below it\n");
+        "slower than the one below it (by more than 2%%)\n");
     return met;
   }
 
