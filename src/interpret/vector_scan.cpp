@@ -181,13 +181,20 @@ struct Compares128 {
   }
   // Whether a byte from `from` up to `end` (16 or more bytes on) lies in
   // the range of second bytes: one subtraction and one unsigned minimum per
-  // 16 bytes, one test for all.
+  // 16 bytes, into two minimums that do not wait on each other, and one
+  // test for all.
   NCDRILL_SSE2 NCDRILL_INLINE bool AnySecondBetween(const unsigned char* from,
                                                     const unsigned char* end) const {
     __m128i smallest = _mm_sub_epi8(Load128(end - kSse2Bytes), low);
-    for (; from + kSse2Bytes < end; from += kSse2Bytes) {
+    __m128i other = smallest;
+    for (; from + 2 * kSse2Bytes < end; from += 2 * kSse2Bytes) {
+      smallest = _mm_min_epu8(smallest, _mm_sub_epi8(Load128(from), low));
+      other = _mm_min_epu8(other, _mm_sub_epi8(Load128(from + kSse2Bytes), low));
+    }
+    if (from + kSse2Bytes < end) {
       smallest = _mm_min_epu8(smallest, _mm_sub_epi8(Load128(from), low));
     }
+    smallest = _mm_min_epu8(smallest, other);
     const __m128i within = _mm_cmpeq_epi8(_mm_subs_epu8(smallest, span), _mm_setzero_si128());
     return _mm_movemask_epi8(within) != 0;
   }
@@ -451,20 +458,21 @@ NCDRILL_SSE2 NCDRILL_INLINE LongWalk LongWalkSse2(const PrefixTables& tables,
   const Compares128<Leads> look(tables);
   // Most long blocks are a few words and a comment that opens in their
   // first 32 characters: when a "T" or a "(" stands there and nothing after
-  // them may start a name or a code (one test of every second byte from
-  // there on), those 32 hold all that ShortPath needs.
+  // them may start a name or a code, those 32 hold all that ShortPath
+  // needs; when only the rest of the head may, the head does. One pass over
+  // the second bytes from there on tells which (and a comment with a digit
+  // after the head costs that pass on top of the words' walk).
   const HeadHalf low = HeadHalfSse2(tables, look, bytes);
-  if (low.either != 0 && look.tight && !look.AnySecondBetween(bytes + 33, bytes + size)) {
-    const std::uint64_t lowLooks = HeadLooks(low.leads, low.either, bytes);
-    return FromHead(lowLooks);
+  const bool secondsInHalf = !look.tight || look.AnySecondBetween(bytes + 33, bytes + 65);
+  const bool secondsAfter = !look.tight || look.AnySecondBetween(bytes + 65, bytes + size);
+  if (low.either != 0 && !(secondsInHalf | secondsAfter)) {
+    return FromHead(HeadLooks(low.leads, low.either, bytes));
   }
   const HeadHalf high = HeadHalfSse2(tables, look, bytes + 32);
   const std::uint64_t headEither = low.either | high.either << 32;
   const std::uint64_t headLooks = HeadLooks(low.leads | high.leads << 32, headEither, bytes);
   bool settled = headEither != 0;
-  if (settled && look.tight && !look.AnySecondBetween(bytes + kWordPositions + 1, bytes + size)) {
-    return FromHead(headLooks);
-  }
+  if (settled && !secondsAfter) return FromHead(headLooks);
   std::size_t start = kWordPositions;
   for (; start + kWordPositions < size; start += kWordPositions) {
     const unsigned char* word = bytes + start;
@@ -700,6 +708,10 @@ struct SecondTest256 {
     }
     return _mm256_testc_si256(outOfRange, _mm256_set1_epi8(-1)) == 0;
   }
+  // Whether all of the 32 bytes at `at` lie outside the range.
+  NCDRILL_AVX2 NCDRILL_INLINE bool OutOfRangeAll(const unsigned char* at) const {
+    return _mm256_testc_si256(OutOfRange(at), _mm256_set1_epi8(-1)) != 0;
+  }
   // 0xff for each of the 32 bytes at `at` that lies outside the range.
   NCDRILL_AVX2 NCDRILL_INLINE __m256i OutOfRange(const unsigned char* at) const {
     return _mm256_cmpgt_epi8(_mm256_add_epi8(LoadBytes256(at), bias), last);
@@ -918,16 +930,15 @@ NCDRILL_AVX2 NCDRILL_INLINE LongWalk LongWalk256(const PrefixTables& tables,
       Bits256(_mm256_or_si256(_mm256_cmpeq_epi8(low, Row256(tables.leads[Leads])),
                               _mm256_cmpeq_epi8(low, Row256(tables.leads[Leads + 1]))));
   const std::uint64_t lowLeads = BytesToLookAt256<Leads>(low, LoadBytes256(bytes + 1), tables);
-  if (lowEither != 0 && !second.AnySecondBetween(bytes + 33, bytes + size)) {
-    const std::uint64_t lowLooks = HeadLooks(lowLeads, lowEither, bytes);
-    return FromHead(lowLooks);
+  const bool secondsInHalf = !second.OutOfRangeAll(bytes + 33);
+  const bool secondsAfter = second.AnySecondBetween(bytes + 65, bytes + size);
+  if (lowEither != 0 && !(secondsInHalf | secondsAfter)) {
+    return FromHead(HeadLooks(lowLeads, lowEither, bytes));
   }
   const std::uint64_t headEither = TOrParenBits256(tables, Leads, bytes);
   const std::uint64_t headLooks = HeadLooks(HeadLeads256<Leads>(tables, bytes), headEither, bytes);
   bool settled = headEither != 0;
-  if (settled && !second.AnySecondBetween(bytes + kWordPositions + 1, bytes + size)) {
-    return FromHead(headLooks);
-  }
+  if (settled && !secondsAfter) return FromHead(headLooks);
   std::size_t start = kWordPositions;
   for (; start + kWordPositions < size; start += kWordPositions) {
     const unsigned char* word = bytes + start;
